@@ -1,0 +1,120 @@
+#pragma once
+
+// A simulated server for driving rovan-sim (and, in a private mount
+// namespace, rovan) as an operator would: fake sysfs, fake PCI ID database,
+// stand-in outside programs with per-device state, a package directory.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace sim {
+
+// One PCI function as libpci and sysfs show it.
+struct PciFunction {
+    std::string address;            // "0000:05:00.0"
+    unsigned pci_class = 0x020000;  // sysfs "class": base class, subclass, programming interface
+    unsigned vendor = 0x15b3;
+    unsigned device = 0x1017;
+    unsigned subsystem_vendor = 0x15b3;
+    unsigned subsystem_device = 0x0007;
+    std::string netif;              // name of its /sys/class/net link; empty: none
+};
+
+// What the stand-in flash tool knows of one device, by address.
+struct FlashDevice {
+    std::string address;
+    std::optional<std::string> fw_version = "16.35.2000"; // no "FW Version:" line when absent
+    std::optional<std::string> psid = "MT_0000000080";    // no "PSID:" line when absent
+    std::optional<std::string> base_mac = "b8cef6000000"; // no "Base MAC:" line when absent
+    std::string extra_query_lines;  // written verbatim before the usual query lines
+    bool query_fails = false;       // query prints "-E- Cannot open Device: ..." and exits 1
+    int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
+    bool burn_killed = false;       // the burn ends itself by SIGKILL
+    int burn_seconds = 0;           // the burn waits this long before it finishes
+};
+
+// A firmware image file in nic_fw/; the stand-in burn checks its PSID.
+struct Image {
+    std::string file;     // name within nic_fw/
+    std::string psid;
+    std::string version;  // what the device reports after a burn of it
+};
+
+// One catalog element, attributes written in this order (absent ones left out):
+// name, venid, devid, subvenid, PSID, subdevid, rom, fwFile.
+struct CatalogEntry {
+    std::optional<std::string> name = "ConnectX-5 EN";
+    std::optional<std::string> venid = "15B3";
+    std::optional<std::string> devid = "1017";
+    std::optional<std::string> subvenid = "15B3";
+    std::optional<std::string> psid = "MT_0000000080";
+    std::optional<std::string> subdevid = "0007";
+    std::optional<std::string> rom = "16.35.2000";
+    std::optional<std::string> fwFile = "fw-16.35.2000.bin";
+};
+
+struct Result {
+    int status = -1;     // exit status, or 128 + signal when ended by a signal
+    int term_signal = 0; // the signal that ended the run, if any
+    std::string out;
+    std::string err;
+};
+
+class SimServer {
+public:
+    // A fresh server in a new temporary directory (removed by the destructor),
+    // or in dir (kept) when one is given.
+    explicit SimServer(const std::string &dir = "");
+    ~SimServer();
+    SimServer(const SimServer &) = delete;
+    SimServer &operator=(const SimServer &) = delete;
+
+    std::string root() const;         // the ROVAN_SYSROOT of the server
+    std::string package_dir() const;  // the working directory of a run
+
+    // Each of these writes its part of the server at once.
+    void add_function(const PciFunction &fn);
+    void add_flash_device(const FlashDevice &dev);
+    void add_image(const Image &image);
+    void set_catalog(const std::vector<CatalogEntry> &entries);
+    void set_catalog_text(const std::string &xml);  // nic_fw/NICFWData.xml verbatim
+    void remove_catalog();
+    // The PCI ID database; the default names vendors 15b3 and 8086. Absent: no file.
+    void set_pci_ids(const std::optional<std::string> &text);
+    // First line of the Secure Boot query tool; absent: no such tool.
+    void set_mokutil(const std::optional<std::string> &first_line);
+    // The adapter service tool: absent when not installed, else exit statuses.
+    void set_mst(bool installed, int status_exit = 0, int start_exit = 0);
+    // The installed flash tool /usr/bin/flint (the same stand-in as the package's).
+    void set_installed_flint(bool installed);
+    // Answer of ./getmlnxinfo for a bus address: first output line and exit status.
+    void set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status = 0);
+    void write_package_file(const std::string &relative_path, const std::string &content);
+
+    // Runs rovan-sim (or the given binary) in the package directory with
+    // ROVAN_SYSROOT set, feeding input on standard input (closed after it).
+    Result run(const std::vector<std::string> &args, const std::string &input = "",
+               const std::map<std::string, std::string> &env = {}, const std::string &binary = "") const;
+    // The same, started in the background; finish() waits for it.
+    pid_t start(const std::vector<std::string> &args, const std::string &input = "",
+                const std::map<std::string, std::string> &env = {}, const std::string &binary = "");
+    Result finish(pid_t pid);
+
+    std::string log() const;                       // mstflint.log, empty when absent
+    std::string read_package_file(const std::string &relative_path) const;
+    bool package_file_exists(const std::string &relative_path) const;
+    // Every call any stand-in received, in order: argv[0] first, then the arguments.
+    std::vector<std::vector<std::string>> tool_calls() const;
+    // The firmware version the stand-in flash tool now reports for a device.
+    std::string device_fw_version(const std::string &address) const;
+    // Files now in the simulated /tmp.
+    std::vector<std::string> tmp_files() const;
+};
+
+// The demo server of the README: adapters, catalog and images that show each mode.
+void build_demo_server(SimServer &server);
+
+} // namespace sim
