@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs what building and testing rovan needs on Debian, only what is missing.
+set -eu
+packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev pci.ids libgtest-dev groff-base man-db util-linux"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages:$missing (run as root to install them)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq $missing >/dev/null
