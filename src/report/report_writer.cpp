@@ -1,12 +1,162 @@
 #include "report/report_writer.h"
 
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "control/console.h"
+#include "discovery/inventory.h"
+#include "globals.h"
+#include "report/fw_items.h"
+#include "report/interface_name.h"
+#include "report/report_file.h"
+#include "report/value_item.h"
+
+namespace {
+
+// Whether the last xml_discovery_report left a report at g_XMLDiscoveryReport.
+bool report_saved = false;
+
+// Root and header of the report: element names and their values.
+const char *const k_header_names[] = {"valtrix_rom_discovery", "type", "alt_name", "version", "takes_effect"};
+const char *const k_header_values[] = {"2.0.0.0", "MELLANOX_NIC",
+                                       "Valtrix Mellanox InfiniBand Online Firmware Upgrade Utility for Linux",
+                                       "1.0.0", "reboot"};
+
+std::string hex4(int32_t id)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id));
+    return text;
+}
+
+// The parts of a bus address "dddd:bb:ss.f": "dddd:bb", "ss" and "f". A part
+// that the address lacks is empty.
+struct bus_parts {
+    std::string bus;
+    std::string device;
+    std::string function;
+};
+
+bus_parts split_bus_address(const std::string &address)
+{
+    bus_parts parts;
+    const size_t first = address.find(':');
+    const size_t second = first == std::string::npos ? std::string::npos : address.find(':', first + 1);
+    parts.bus = address.substr(0, second);
+    if (second != std::string::npos) {
+        const size_t dot = address.find('.', second + 1);
+        parts.device = address.substr(second + 1, dot == std::string::npos ? std::string::npos : dot - second - 1);
+    }
+    const size_t last_dot = address.rfind('.');
+    if (last_dot != std::string::npos)
+        parts.function = address.substr(last_dot + 1);
+    return parts;
+}
+
+std::string device_id_of(const nic_info &nic)
+{
+    if (nic.pinterfacename) {
+        if (std::optional<std::string> name = find_interface_name(*nic.pinterfacename))
+            return *name;
+    }
+    log_mellanox_event(pmstflint_fout, LOG_ERROR, "deviceId:Writing Interface Name\n");
+    return nic.pinterfacename.value_or("");
+}
+
+struct writer_freer {
+    void operator()(xmlTextWriter *w) const { xmlFreeTextWriter(w); }
+};
+struct doc_freer {
+    void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
+};
+
+void log_not_written(const std::string &reason)
+{
+    log_mellanox_event(pmstflint_fout, LOG_ERROR,
+                       "xml_discovery_report: Failed to write " + g_XMLDiscoveryReport + ": " + reason + "\n");
+}
+
+} // namespace
 
 int discover_HW()
 {
     open_event_log();
-    return 0;
+    if (build_NIC_list() != 0)
+        return 2;
+    xml_discovery_report();
+    return report_saved ? 0 : 2;
 }
-void xml_discovery_report() {}
-void write_XML_start_elements(xmlTextWriterPtr *writer, xmlDocPtr *doc) { *writer = nullptr; *doc = nullptr; }
-void write_XML_device_elements(xmlTextWriterPtr *, int) {}
+
+void xml_discovery_report()
+{
+    report_saved = false;
+    xmlTextWriterPtr raw_writer = nullptr;
+    xmlDocPtr raw_doc = nullptr;
+    write_XML_start_elements(&raw_writer, &raw_doc);
+    // Declared in this order so that the writer, which feeds the document, goes first.
+    const std::unique_ptr<xmlDoc, doc_freer> doc(raw_doc);
+    std::unique_ptr<xmlTextWriter, writer_freer> writer(raw_writer);
+
+    // Without a writer every item would fail; only ending the document reports it.
+    if (writer) {
+        for (int i = 0; i < g_nNics; ++i) {
+            if (g_ninfo[static_cast<size_t>(i)].flags & 1)
+                write_XML_device_elements(&raw_writer, i);
+        }
+    }
+    if (!writer || xmlTextWriterEndDocument(writer.get()) < 0) {
+        log_mellanox_event(pmstflint_fout, LOG_ERROR, "Error at XmlTextWriterEndDocument\n");
+        log_not_written("the document could not be completed");
+        return;
+    }
+    writer.reset();
+    if (std::optional<std::string> failure = save_document_atomically(doc.get(), g_XMLDiscoveryReport)) {
+        log_not_written(*failure);
+        return;
+    }
+    report_saved = true;
+}
+
+void write_XML_start_elements(xmlTextWriterPtr *writer, xmlDocPtr *doc)
+{
+    *doc = nullptr;
+    *writer = xmlNewTextWriterDoc(doc, 0);
+    if (!*writer) {
+        log_mellanox_event(pmstflint_fout, LOG_ERROR, "write_XML_start_elements: Error creating teh xml writer\n");
+        return;
+    }
+    xmlTextWriterSetIndent(*writer, 1);
+    xmlTextWriterSetIndentString(*writer, xml_text("    "));
+    xmlTextWriterStartDocument(*writer, nullptr, "UTF-8", nullptr);
+
+    xmlTextWriterStartElement(*writer, xml_text(k_header_names[0]));
+    xmlTextWriterWriteAttribute(*writer, xml_text("version"), xml_text(k_header_values[0]));
+    for (size_t i = 1; i < std::size(k_header_names); ++i)
+        write_value_item(*writer, k_header_names[i], k_header_values[i]);
+    xmlTextWriterStartElement(*writer, xml_text("devices"));
+}
+
+void write_XML_device_elements(xmlTextWriterPtr *writer, int IdxNic)
+{
+    const nic_info &nic = g_ninfo[static_cast<size_t>(IdxNic)];
+    const bus_parts bus = split_bus_address(nic.pbus_info.value_or(""));
+
+    xmlTextWriterStartElement(*writer, xml_text("device"));
+    write_value_item(*writer, "device_id", device_id_of(nic));
+    write_value_item(*writer, "venid", hex4(nic.ven_id));
+    write_value_item(*writer, "devid", hex4(nic.dev_id));
+    write_value_item(*writer, "subvenid", hex4(nic.sub_ven_id));
+    write_value_item(*writer, "subdevid", hex4(nic.sub_dev_id));
+    write_value_item(*writer, "macaddress", nic.pcurrent_mac.value_or(""));
+    write_value_item(*writer, "product_id", nic.pxmlName.empty() ? "" : nic.pxmlName[0].value_or(""));
+    write_value_item(*writer, "busnumber", bus.bus);
+    write_value_item(*writer, "devicenumber", bus.device);
+    write_value_item(*writer, "funcnumber", bus.function);
+    write_value_item(*writer, "slotnumber", nic.pPort.value_or(""));
+    write_value_item(*writer, "nictype", "MELLANOX");
+    write_XML_FW_item(writer, IdxNic);
+    xmlTextWriterEndElement(*writer);
+}
