@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+// The bus address of a report device, "bus:device.function" of its three
+// items, the bus item carrying the domain ("0000:05" "00" "0" give 0000:05:00.0).
+std::string join_bus_address(const std::string &busnumber, const std::string &devicenumber,
+                             const std::string &funcnumber);
+
+// Whether text has the form of a PCI address: 1-4 hexadecimal digits of
+// domain, ":", 1-2 of bus, ":", 1-2 of device, ".", a function 0-7. Only such
+// a text may be handed to a shell or to the flash tool.
+bool is_pci_address(const std::string &text);
