@@ -14,22 +14,22 @@ namespace sim {
 
 // One PCI function as libpci and sysfs show it.
 struct PciFunction {
-    std::string address;            // "0000:05:00.0"
+    std::string address {};         // "0000:05:00.0"
     unsigned pci_class = 0x020000;  // sysfs "class": base class, subclass, programming interface
     unsigned vendor = 0x15b3;
     unsigned device = 0x1017;
     unsigned subsystem_vendor = 0x15b3;
     unsigned subsystem_device = 0x0007;
-    std::string netif;              // name of its /sys/class/net link; empty: none
+    std::string netif {};           // name of its /sys/class/net link; empty: none
 };
 
 // What the stand-in flash tool knows of one device, by address.
 struct FlashDevice {
-    std::string address;
+    std::string address {};
     std::optional<std::string> fw_version = "16.35.2000"; // no "FW Version:" line when absent
     std::optional<std::string> psid = "MT_0000000080";    // no "PSID:" line when absent
     std::optional<std::string> base_mac = "b8cef6000000"; // no "Base MAC:" line when absent
-    std::string extra_query_lines;  // written verbatim before the usual query lines
+    std::string extra_query_lines {}; // written verbatim before the usual query lines
     bool query_fails = false;       // query prints "-E- Cannot open Device: ..." and exits 1
     int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
     bool burn_killed = false;       // the burn ends itself by SIGKILL
@@ -38,9 +38,9 @@ struct FlashDevice {
 
 // A firmware image file in nic_fw/; the stand-in burn checks its PSID.
 struct Image {
-    std::string file;     // name within nic_fw/
-    std::string psid;
-    std::string version;  // what the device reports after a burn of it
+    std::string file {};     // name within nic_fw/
+    std::string psid {};
+    std::string version {};  // what the device reports after a burn of it
 };
 
 // One catalog element, attributes written in this order (absent ones left out):
@@ -59,10 +59,16 @@ struct CatalogEntry {
 struct Result {
     int status = -1;     // exit status, or 128 + signal when ended by a signal
     int term_signal = 0; // the signal that ended the run, if any
-    std::string out;
-    std::string err;
+    std::string out {};
+    std::string err {};
 };
 
+// A fresh server has no PCI functions, no flash devices, an empty catalog, no
+// images, the default PCI ID database, no mokutil (so Secure Boot counts as
+// disabled, and the shell's "not found" reaches standard error), no mst and no
+// /usr/bin/flint; its package holds nic_fw/mstflint and getmlnxinfo. Its
+// temporary directory lies in the build tree, not in /tmp, so that a private
+// mount of /tmp does not hide it.
 class SimServer {
 public:
     // A fresh server in a new temporary directory (removed by the destructor),
@@ -94,8 +100,11 @@ public:
     void set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status = 0);
     void write_package_file(const std::string &relative_path, const std::string &content);
 
-    // Runs rovan-sim (or the given binary) in the package directory with
-    // ROVAN_SYSROOT set, feeding input on standard input (closed after it).
+    // Runs rovan-sim (or the given binary; a relative one is taken from the
+    // package directory) in the package directory with ROVAN_SYSROOT and
+    // ROVAN_SIM_STATE set, env added on top, feeding input on standard input
+    // (closed after it). A run still going after the timeout is killed and
+    // reported by an exception.
     Result run(const std::vector<std::string> &args, const std::string &input = "",
                const std::map<std::string, std::string> &env = {}, const std::string &binary = "") const;
     // The same, started in the background; finish() waits for it.
@@ -107,11 +116,39 @@ public:
     std::string read_package_file(const std::string &relative_path) const;
     bool package_file_exists(const std::string &relative_path) const;
     // Every call any stand-in received, in order: argv[0] first, then the arguments.
+    // An argv[0] under root() is shown without that prefix ("/usr/bin/flint").
     std::vector<std::vector<std::string>> tool_calls() const;
-    // The firmware version the stand-in flash tool now reports for a device.
+    // The firmware version the stand-in flash tool now reports for a device
+    // (empty when it reports none); throws for a device never added.
     std::string device_fw_version(const std::string &address) const;
-    // Files now in the simulated /tmp.
+    // Names of the files now in the simulated /tmp, sorted.
     std::vector<std::string> tmp_files() const;
+
+    // Where the stand-ins keep their state (ROVAN_SIM_STATE of a run).
+    std::string state_dir() const;
+    // Forgets the calls recorded so far.
+    void clear_tool_calls();
+    void remove_package_file(const std::string &relative_path);
+    // Seconds after which run() and finish() kill a run; 60 by default.
+    void set_run_timeout(int seconds);
+
+private:
+    struct Capture {
+        std::string out_file;
+        std::string err_file;
+        std::string description;
+    };
+    pid_t spawn(const std::vector<std::string> &args, const std::string &input,
+                const std::map<std::string, std::string> &env, const std::string &binary,
+                const Capture &capture) const;
+    Result collect(pid_t pid, const Capture &capture) const;
+    Capture new_capture() const;
+    void install_tool(const std::string &tool, const std::string &path) const;
+
+    std::string root_;
+    bool keep_ = false;
+    int timeout_seconds_ = 60;
+    std::map<pid_t, Capture> started_;
 };
 
 // The demo server of the README: adapters, catalog and images that show each mode.
