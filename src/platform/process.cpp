@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,40 +70,56 @@ public:
         sigemptyset(&sa.sa_mask);
         for (size_t i = 0; i < std::size(k_held_signals); ++i)
             sigaction(k_held_signals[i], &sa, &saved_[i]);
+        // A console reader that goes away must not end us in mid-burn.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &saved_pipe_);
     }
     ~held_signals()
     {
         for (size_t i = 0; i < std::size(k_held_signals); ++i)
             sigaction(k_held_signals[i], &saved_[i], nullptr);
+        sigaction(SIGPIPE, &saved_pipe_, nullptr);
     }
     held_signals(const held_signals &) = delete;
     held_signals &operator=(const held_signals &) = delete;
 
 private:
     struct sigaction saved_[std::size(k_held_signals)] {};
+    struct sigaction saved_pipe_ {};
 };
 
-void write_all(int fd, const char *data, size_t len)
+// False once the descriptor no longer takes output.
+bool write_all(int fd, const char *data, size_t len)
 {
     while (len > 0) {
         ssize_t n = write(fd, data, len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return;
+            return false;
         }
         data += n;
         len -= static_cast<size_t>(n);
     }
+    return true;
 }
 
-[[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd)
+[[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int capture_fd)
 {
     for (int sig : k_held_signals)
         std::signal(sig, SIG_DFL);
-    dup2(out_fd, STDOUT_FILENO);
-    dup2(out_fd, STDERR_FILENO);
-    close(out_fd);
+    std::signal(SIGPIPE, SIG_DFL);
+    if (capture_fd > STDERR_FILENO)
+        close(capture_fd);
+    // With standard output or error closed at start, the pipe may have taken
+    // their numbers; move it clear before making it both.
+    int fd = out_fd > STDERR_FILENO ? out_fd : fcntl(out_fd, F_DUPFD, STDERR_FILENO + 1);
+    dup2(fd, STDOUT_FILENO);
+    dup2(fd, STDERR_FILENO);
+    if (fd > STDERR_FILENO)
+        close(fd);
     std::vector<char *> args;
     for (const auto &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
@@ -131,31 +148,47 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
     }
     if (pid == 0) {
         close(fds[0]);
-        exec_tool(path, argv, fds[1]);
+        exec_tool(path, argv, fds[1], capture_fd);
     }
     outcome.started = true;
     close(fds[1]);
 
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        write_all(STDOUT_FILENO, buf, static_cast<size_t>(n));
-        if (capture_fd >= 0)
-            write_all(capture_fd, buf, static_cast<size_t>(n));
-    }
-    close(fds[0]);
+    // Copy the output while waiting for the tool itself, so that a process
+    // it left behind holding the pipe open cannot keep us waiting.
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    bool console_open = true;
+    bool pipe_open = true;
+    auto copy_available = [&]() {
+        char buf[4096];
+        for (;;) {
+            ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                pipe_open = false;
+            if (n <= 0)
+                return;
+            if (console_open)
+                console_open = write_all(STDOUT_FILENO, buf, static_cast<size_t>(n));
+            if (capture_fd >= 0)
+                write_all(capture_fd, buf, static_cast<size_t>(n));
+        }
+    };
 
     int status = 0;
     for (;;) {
-        pid_t r = waitpid(pid, &status, WUNTRACED | WCONTINUED);
+        if (pipe_open) {
+            pollfd pfd {fds[0], POLLIN, 0};
+            if (poll(&pfd, 1, 100) > 0)
+                copy_available();
+        }
+        pid_t r = waitpid(pid, &status, (pipe_open ? WNOHANG : 0) | WUNTRACED | WCONTINUED);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0)
             break;
+        if (r == 0)
+            continue;
         if (WIFEXITED(status)) {
             outcome.exited = true;
             outcome.exit_code = WEXITSTATUS(status);
@@ -167,6 +200,9 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
         }
         // Stopped or continued: the tool has not ended yet.
     }
+    if (pipe_open)
+        copy_available();
+    close(fds[0]);
     outcome.deferred_signal = g_pending_signal;
     return outcome;
 }
