@@ -1,17 +1,299 @@
 #include "discovery/inventory.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+#include "control/console.h"
+#include "discovery/catalog.h"
+#include "discovery/flash_query.h"
+#include "discovery/pci_enum.h"
+#include "flash/versions.h"
 #include "globals.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+const char *const k_unit = "inventory.cpp";
+
+std::string hex_upper4(int32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string hex_lower(int32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+    return text;
+}
+
+struct file_closer {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// The query-error file, left on disk for the operator. Lines meant for it
+// are dropped when it could not be made.
+struct query_error_file {
+    std::string name;
+    file_ptr stream;
+
+    void write(const std::string &line) const
+    {
+        if (!stream)
+            return;
+        std::fputs(line.c_str(), stream.get());
+        std::fflush(stream.get());
+    }
+};
+
+query_error_file open_query_error_file()
+{
+    query_error_file file;
+    const std::string pattern = system_path("/tmp/dataXXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    file.name = fd >= 0 ? std::string(name.data()) : pattern;
+    if (fd >= 0) {
+        file.stream.reset(fdopen(fd, "w"));
+        if (!file.stream)
+            close(fd);
+    }
+    if (!file.stream) {
+        std::printf("Not able to open this %s file\n", file.name.c_str());
+        std::fflush(stdout);
+    }
+    return file;
+}
+
+std::string query_failure_line(int rc, int line)
+{
+    return "\n\nFWUPG_ERROR: get_firmware_info filed RC = " + std::to_string(rc) + "\n" + k_unit + "," +
+           std::to_string(line) + "\n\n";
+}
+
+bool is_mellanox(const std::string &vendor)
+{
+    return contains_nocase(vendor, "Mellanox") || contains_nocase(vendor, "15B3");
+}
+
+// PSID and Base MAC of each Mellanox function met so far, in meeting order,
+// to tell the second device of one adapter.
+struct seen_function {
+    opt_text psid;
+    opt_text mac;
+};
+
+bool same_adapter(const seen_function &a, const seen_function &b)
+{
+    return a.psid && a.mac && b.psid && b.mac && *a.psid == *b.psid && *a.mac == *b.mac;
+}
+
+// Prints one skip line per earlier function of the same adapter; true when any.
+bool is_second_device(const std::vector<seen_function> &seen, const std::string &address)
+{
+    const seen_function &current = seen.back();
+    bool matched = false;
+    for (size_t n = 0; n + 1 < seen.size(); ++n) {
+        if (!same_adapter(seen[n], current))
+            continue;
+        print_message("Skipping interface " + address + " as it is the second device of Mellanox adapter with PSID " +
+                      *current.psid + ".\n");
+        matched = true;
+    }
+    return matched;
+}
+
+void print_position(const std::string &address)
+{
+    unsigned domain = 0, bus = 0, slot = 0, func = 0;
+    if (std::sscanf(address.c_str(), "%4x:%2x:%2x.%x", &domain, &bus, &slot, &func) != 4)
+        domain = bus = slot = func = 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x\n", domain, bus, slot, func);
+    print_message(text);
+}
+
+void read_pci_ids_or_exit(nic_info &rec, const std::string &address)
+{
+    int32_t ven = 0, dev = 0, sub_ven = 0, sub_dev = 0;
+    int rc = get_pci_info(address, &ven, &dev, &sub_ven, &sub_dev);
+    if (rc != 0) {
+        std::fprintf(stderr, "\n\nFWUPG_ERROR: RC = %d\n%s,%d\n\n", rc, k_unit, __LINE__);
+        std::exit(1);
+    }
+    print_message("DEVICE INFO---------->" + hex_lower(ven) + " " + hex_lower(dev) + " " + hex_lower(sub_ven) + " " +
+                  hex_lower(sub_dev) + "\n");
+    rec.ven_id = ven;
+    rec.dev_id = dev;
+    rec.sub_ven_id = sub_ven;
+    rec.sub_dev_id = sub_dev;
+}
+
+void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &images)
+{
+    const size_t n = images.size();
+    rec.pxmlName.assign(n, std::nullopt);
+    rec.pxmlFwImage.assign(n, std::nullopt);
+    rec.uFwROMmaj.assign(n, 0);
+    rec.uFwROMmin.assign(n, 0);
+    rec.uFwROMrel.assign(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        rec.pxmlName[i] = images[i].pxmlName;
+        rec.pxmlFwImage[i] = images[i].pxmlFwImage;
+        // An entry without "rom" offers no version to parse: it reads as 0.0.0.
+        parseversions(images[i].pxmlRom.value_or(""), &rec.uFwROMmaj[i], &rec.uFwROMmin[i], &rec.uFwROMrel[i]);
+    }
+    rec.fw_count = static_cast<int32_t>(n);
+}
+
+// Fills the record of a Mellanox function whose version and PSID are known.
+void complete_record(nic_info &rec, const std::string &address, const std::string &version, const std::string &psid)
+{
+    rec.pinterfacename = address;
+    rec.pbus_info = address;
+    rec.pdrivername = std::nullopt;
+    rec.pfirmware_ver = version;
+    print_message("\nMellanox card info for " + address + " = FW_VERSION " + version + ", BUS_INFO " + address +
+                  ", PSID " + psid + "\n");
+    print_position(address);
+    read_pci_ids_or_exit(rec, address);
+
+    const std::string pciIdString = hex_upper4(rec.ven_id) + "-" + hex_upper4(rec.dev_id) + "-" +
+                                    hex_upper4(rec.sub_ven_id) + "-" + hex_upper4(rec.sub_dev_id) + "-" + psid;
+    print_message("pciIdString-------------->" + pciIdString + "\n\n");
+    sub_dev_id_new = hex_upper4(rec.sub_dev_id);
+    sub_ven_id_new = hex_upper4(rec.sub_ven_id);
+
+    std::vector<XMLFW_INFO> images;
+    if (read_NIC_FW_xml_file(pciIdString, images) == 1)
+        store_catalog_images(rec, images);
+    else
+        log_mellanox_event(pmstflint_fout, LOG_ERROR, "For " + address + " no matching firmware file in XML\n");
+
+    parseversions(version, &rec.uCurROMmaj, &rec.uCurROMmin, &rec.uCurROMrel);
+    rec.flags |= 1;
+}
+
+struct build_state {
+    query_error_file errors;
+    std::vector<seen_function> seen;
+    int psid_fw_count = 0;
+};
+
+opt_text query_value(const std::string &address, const char *label, const build_state &state)
+{
+    opt_text value;
+    int rc = get_firmware_info(address, &value, label);
+    if (rc != 0)
+        state.errors.write(query_failure_line(rc, __LINE__));
+    return value;
+}
+
+void inventory_function(size_t i, const std::string &address, const std::string &vendor, build_state &state)
+{
+    nic_info &rec = g_ninfo[i];
+    rec.fw_count = 0;
+    if (!is_mellanox(vendor)) {
+        print_message("Interface " + address + " is not Mellanox one.\n");
+        return;
+    }
+    ++g_nMellanoxPorts;
+
+    const opt_text version = query_value(address, "FW Version", state);
+    const opt_text psid = query_value(address, "PSID", state);
+    rec.psid = psid;
+    state.seen.push_back(seen_function{psid, std::nullopt});
+
+    const opt_text mac = query_value(address, "Base MAC", state);
+    if (mac) {
+        rec.pcurrent_mac = mac;
+        state.seen.back().mac = mac;
+        if (is_second_device(state.seen, address)) {
+            --g_nMellanoxPorts;
+            return;
+        }
+    }
+
+    if (!version || !psid) {
+        state.errors.write("\n\nFWUPG_ERROR: PSID or FW_Version is not found for " + address + " interface\n");
+        ++state.psid_fw_count;
+        return;
+    }
+    complete_record(rec, address, *version, *psid);
+}
+
+} // namespace
 
 int build_NIC_list()
 {
-    g_ninfo.clear();
-    g_nNics = 0;
-    nic_count = 0;
-    fw_number.clear();
-    return 1;
+    std::vector<std::string> addresses;
+    std::vector<std::string> vendors;
+    int32_t count = 0;
+    int rc = get_interface_list(addresses, vendors, class_code, &count);
+    if (rc != 0) {
+        std::fprintf(stderr, "\n\nFWUPG_ERROR: get_interface_list filed RC = %d\n%s,%d\n\n", rc, k_unit, __LINE__);
+        std::fflush(stderr);
+    }
+    g_nNics = count;
+    g_nMellanoxPorts = 0;
+    const size_t n = addresses.size();
+
+    fw_number.assign(n, 0);
+    print_message("List of Network Adapters detected on the Server.................\n");
+    for (size_t i = 0; i < n; ++i)
+        print_message("[" + std::to_string(i) + "] " + addresses[i] + " " + vendors[i] + "\n");
+    g_ninfo.assign(n, nic_info{});
+
+    build_state state;
+    state.errors = open_query_error_file();
+    print_message("\nIf PSID or FW_Version is not found for some interfaces, please check " + state.errors.name +
+                  "\n\n");
+
+    for (nic_count = 0; static_cast<size_t>(nic_count) < n; ++nic_count)
+        inventory_function(static_cast<size_t>(nic_count), addresses[static_cast<size_t>(nic_count)],
+                           vendors[static_cast<size_t>(nic_count)], state);
+
+    int status = 0;
+    if (g_nMellanoxPorts == state.psid_fw_count)
+        status = 2;
+    if (g_nMellanoxPorts == 0)
+        status = 1;
+    return status;
 }
 
-int get_pci_info(const opt_text &, int32_t *, int32_t *, int32_t *, int32_t *)
+int get_pci_info(const opt_text &pbus_info, int32_t *ppci_ven, int32_t *ppci_dev, int32_t *ppci_sub_ven,
+                 int32_t *ppci_sub_dev)
 {
-    return 1;
+    if (!pbus_info || pbus_info->empty())
+        return 1;
+    const char *const files[] = {"vendor", "device", "subsystem_vendor", "subsystem_device"};
+    int32_t values[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string path = system_path("/sys/bus/pci/devices") + "/" + *pbus_info + "/" + files[i];
+        file_ptr f(std::fopen(path.c_str(), "r"));
+        if (!f) {
+            std::fprintf(stderr, "ERROR: could not open %s (errno=%d), %s,%d\n", path.c_str(), errno, k_unit,
+                         __LINE__);
+            return 1;
+        }
+        std::string text;
+        int c;
+        while ((c = std::fgetc(f.get())) != EOF)
+            text.push_back(static_cast<char>(c));
+        // A file without a number leaves the value 0.
+        values[i] = static_cast<int32_t>(std::strtoul(text.c_str(), nullptr, 16));
+    }
+    *ppci_ven = values[0];
+    *ppci_dev = values[1];
+    *ppci_sub_ven = values[2];
+    *ppci_sub_dev = values[3];
+    return 0;
 }

@@ -68,28 +68,28 @@ fw_key fw_sort_key(uint32_t major, uint32_t minor, uint32_t release)
     return fw_key{major, minor, release};
 }
 
-void sort_fw(int uIdx, std::vector<std::string> &rows_in, std::vector<fw_key> &fw_sorted)
+void sort_fw(int uIdx, std::vector<std::string> &version_rows, std::vector<fw_key> &fw_sorted)
 {
     if (uIdx < 0 || static_cast<size_t>(uIdx) >= g_ninfo.size())
         return;
     size_t n = static_cast<size_t>(std::max(0, g_ninfo[static_cast<size_t>(uIdx)].fw_count));
-    n = std::min({n, rows_in.size(), fw_sorted.size()});
+    n = std::min({n, version_rows.size(), fw_sorted.size()});
 
     // Stable, so that of equal versions the first in catalog order stays first.
     std::vector<size_t> order(n);
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return fw_sorted[a] < fw_sorted[b]; });
 
-    std::vector<std::string> rows;
+    std::vector<std::string> sorted_rows;
     std::vector<fw_key> keys;
-    rows.reserve(n);
+    sorted_rows.reserve(n);
     keys.reserve(n);
     for (size_t i : order) {
-        rows.push_back(std::move(rows_in[i]));
+        sorted_rows.push_back(std::move(version_rows[i]));
         keys.push_back(fw_sorted[i]);
     }
     for (size_t i = 0; i < n; ++i) {
-        rows_in[i] = std::move(rows[i]);
+        version_rows[i] = std::move(sorted_rows[i]);
         fw_sorted[i] = keys[i];
     }
 }

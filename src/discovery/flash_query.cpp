@@ -1,0 +1,56 @@
+#include "discovery/flash_query.h"
+
+#include <cstdio>
+
+#include "flash/flash_tool.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace {
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool is_line_end(char c)
+{
+    return c == '\n' || c == '\r';
+}
+} // namespace
+
+std::optional<std::string> cut_labelled_value(const std::string &line, const std::string &label, bool *had_text)
+{
+    *had_text = false;
+    if (!contains_nocase(line, label))
+        return std::nullopt;
+    size_t pos = label.size() + 1;
+    if (pos >= line.size())
+        return std::string();
+    // As before the value rule was mended: blanks alone are no text, a line end is.
+    *had_text = line.find_first_not_of(' ', pos) != std::string::npos;
+    while (pos < line.size() && is_blank(line[pos]))
+        ++pos;
+    size_t end = pos;
+    while (end < line.size() && !is_blank(line[end]) && !is_line_end(line[end]))
+        ++end;
+    return line.substr(pos, end - pos);
+}
+
+int get_firmware_info(const std::string &pif, opt_text *ppfw, const std::string &fw_match_pattern)
+{
+    std::optional<std::vector<std::string>> lines = read_command_lines(flash_query_command(pif));
+    if (!lines) {
+        std::fputs("\n In popen for mstflint fork(2) or pipe(2) calls fail, \t\t\t\t or cannot allocate memory. \n\n",
+                   stderr);
+        return 1;
+    }
+    for (const std::string &line : *lines) {
+        bool had_text = false;
+        std::optional<std::string> value = cut_labelled_value(line, fw_match_pattern, &had_text);
+        if (value) {
+            *ppfw = std::move(value);
+            return had_text ? 0 : 1;
+        }
+    }
+    return 1;
+}
