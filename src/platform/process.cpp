@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/fd_write.h"
+
 int shell_exit_status(const std::string &command)
 {
     std::fflush(nullptr);
@@ -89,22 +91,6 @@ private:
     struct sigaction saved_[std::size(k_held_signals)] {};
     struct sigaction saved_pipe_ {};
 };
-
-// False once the descriptor no longer takes output.
-bool write_all(int fd, const char *data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 [[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int capture_fd)
 {

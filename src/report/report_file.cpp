@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fd_write.h"
+
 namespace {
 
 // A file made by mkstemp: closed, and removed unless it was renamed into place.
@@ -57,21 +59,6 @@ struct xml_freer {
 std::string error_text(int err)
 {
     return std::strerror(err);
-}
-
-bool write_all(int fd, const unsigned char *data, size_t len)
-{
-    while (len > 0) {
-        const ssize_t n = write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The permissions the report should have: those of the file it replaces, or

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstddef>
+
+// Writes the whole buffer, retrying short and interrupted writes; false when
+// the descriptor stopped taking output.
+bool write_all(int fd, const void *data, size_t len);
