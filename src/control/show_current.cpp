@@ -6,18 +6,12 @@
 #include <vector>
 
 #include "control/console.h"
+#include "discovery/catalog.h"
 #include "discovery/inventory.h"
 #include "flash/versions.h"
 #include "globals.h"
 
 namespace {
-
-std::string hex_upper4(int32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-    return text;
-}
 
 // "%10s": right-aligned in ten characters, longer texts whole.
 std::string right10(const std::string &text)
@@ -32,8 +26,8 @@ void show_port(int idx)
     const std::string ifname = rec.pinterfacename.value_or("");
 
     print_message(" PCI-ID              \t\tNIC\n");
-    print_message(hex_upper4(rec.ven_id) + "-" + hex_upper4(rec.dev_id) + "-" + hex_upper4(rec.sub_ven_id) + "-" +
-                  hex_upper4(rec.sub_dev_id) + " \t" + name + " \n\n");
+    print_message(pci_id_text(rec.ven_id) + "-" + pci_id_text(rec.dev_id) + "-" + pci_id_text(rec.sub_ven_id) + "-" +
+                  pci_id_text(rec.sub_dev_id) + " \t" + name + " \n\n");
 
     const size_t count = std::min({rec.fw_count > 0 ? static_cast<size_t>(rec.fw_count) : size_t{0},
                                    rec.uFwROMmaj.size(), rec.uFwROMmin.size(), rec.uFwROMrel.size()});

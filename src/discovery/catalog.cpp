@@ -1,5 +1,6 @@
 #include "discovery/catalog.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -87,6 +88,21 @@ void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdStrin
 }
 
 } // namespace
+
+std::string pci_id_text(int32_t id)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id));
+    return text;
+}
+
+std::string catalog_key(const nic_info &nic, const std::string &psid)
+{
+    sub_ven_id_new = pci_id_text(nic.sub_ven_id);
+    sub_dev_id_new = pci_id_text(nic.sub_dev_id);
+    return pci_id_text(nic.ven_id) + "-" + pci_id_text(nic.dev_id) + "-" + sub_ven_id_new + "-" + sub_dev_id_new +
+           "-" + psid;
+}
 
 int read_NIC_FW_xml_file(const std::string &pciIdString, std::vector<XMLFW_INFO> &pXmlFwInfo)
 {

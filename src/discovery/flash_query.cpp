@@ -26,7 +26,7 @@ std::optional<std::string> cut_labelled_value(const std::string &line, const std
     size_t pos = label.size() + 1;
     if (pos >= line.size())
         return std::string();
-    // As before the value rule was mended: blanks alone are no text, a line end is.
+    // Blanks alone count as no text; a line end counts.
     *had_text = line.find_first_not_of(' ', pos) != std::string::npos;
     while (pos < line.size() && is_blank(line[pos]))
         ++pos;

@@ -19,13 +19,6 @@ namespace {
 
 const char *const k_unit = "inventory.cpp";
 
-std::string hex_upper4(int32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string hex_lower(int32_t value)
 {
     char text[16];
@@ -166,11 +159,8 @@ void complete_record(nic_info &rec, const std::string &address, const std::strin
     print_position(address);
     read_pci_ids_or_exit(rec, address);
 
-    const std::string pciIdString = hex_upper4(rec.ven_id) + "-" + hex_upper4(rec.dev_id) + "-" +
-                                    hex_upper4(rec.sub_ven_id) + "-" + hex_upper4(rec.sub_dev_id) + "-" + psid;
+    const std::string pciIdString = catalog_key(rec, psid);
     print_message("pciIdString-------------->" + pciIdString + "\n\n");
-    sub_dev_id_new = hex_upper4(rec.sub_dev_id);
-    sub_ven_id_new = hex_upper4(rec.sub_ven_id);
 
     std::vector<XMLFW_INFO> images;
     if (read_NIC_FW_xml_file(pciIdString, images) == 1)

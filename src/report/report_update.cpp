@@ -113,13 +113,6 @@ void store_item(const std::string &name, const std::string &value, nic_info *rec
         store_record_item(name, value, rec);
 }
 
-std::string hex4(int32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-    return text;
-}
-
 // How the device identifies itself in the log: its place in the report and
 // its device_id.
 std::string device_label(size_t idx)
@@ -196,10 +189,7 @@ device_result update_device(size_t idx, std::vector<XMLFW_INFO> &entries)
     if (!check_bus_address(idx))
         return device_result::failed;
 
-    const std::string key = hex4(rec.ven_id) + "-" + hex4(rec.dev_id) + "-" + hex4(rec.sub_ven_id) + "-" +
-                            hex4(rec.sub_dev_id) + "-" + firmware_id[idx];
-    sub_dev_id_new = hex4(rec.sub_dev_id);
-    sub_ven_id_new = hex4(rec.sub_ven_id);
+    const std::string key = catalog_key(rec, firmware_id[idx]);
     rec.fw_count = 0;
     if (read_NIC_FW_xml_file(key, entries) != 1 || entries.empty()) {
         log_mellanox_event(pmstflint_fout, LOG_ERROR,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "control/console.h"
+#include "discovery/catalog.h"
 #include "discovery/inventory.h"
 #include "globals.h"
 #include "report/fw_items.h"
@@ -24,13 +25,6 @@ const char *const k_header_names[] = {"valtrix_rom_discovery", "type", "alt_name
 const char *const k_header_values[] = {"2.0.0.0", "MELLANOX_NIC",
                                        "Valtrix Mellanox InfiniBand Online Firmware Upgrade Utility for Linux",
                                        "1.0.0", "reboot"};
-
-std::string hex4(int32_t id)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id));
-    return text;
-}
 
 // The parts of a bus address "dddd:bb:ss.f": "dddd:bb", "ss" and "f". A part
 // that the address lacks is empty.
@@ -146,10 +140,10 @@ void write_XML_device_elements(xmlTextWriterPtr *writer, int IdxNic)
 
     xmlTextWriterStartElement(*writer, xml_text("device"));
     write_value_item(*writer, "device_id", device_id_of(nic));
-    write_value_item(*writer, "venid", hex4(nic.ven_id));
-    write_value_item(*writer, "devid", hex4(nic.dev_id));
-    write_value_item(*writer, "subvenid", hex4(nic.sub_ven_id));
-    write_value_item(*writer, "subdevid", hex4(nic.sub_dev_id));
+    write_value_item(*writer, "venid", pci_id_text(nic.ven_id));
+    write_value_item(*writer, "devid", pci_id_text(nic.dev_id));
+    write_value_item(*writer, "subvenid", pci_id_text(nic.sub_ven_id));
+    write_value_item(*writer, "subdevid", pci_id_text(nic.sub_dev_id));
     write_value_item(*writer, "macaddress", nic.pcurrent_mac.value_or(""));
     write_value_item(*writer, "product_id", nic.pxmlName.empty() ? "" : nic.pxmlName[0].value_or(""));
     write_value_item(*writer, "busnumber", bus.bus);
