@@ -1,162 +1,118 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "sim_server.h"
 
 namespace {
 
-const std::string k_address = "0000:05:00.0";
+using Versions = std::vector<std::string>;
 
-void add_adapter(sim::SimServer &server, const std::string &address = k_address,
-                 const std::string &mac = "b8cef6000500", const std::string &installed = "16.35.2000")
+void add_adapter(sim::SimServer &server, const std::string &address, const std::string &installed = "16.35.2000")
 {
-    sim::PciFunction fn;
-    fn.address = address;
-    server.add_function(fn);
-    sim::FlashDevice dev;
-    dev.address = address;
-    dev.base_mac = mac;
-    dev.fw_version = installed;
-    server.add_flash_device(dev);
+    server.add_function({.address = address});
+    server.add_flash_device({.address = address, .fw_version = installed, .base_mac = "b8cef6" + address.substr(5, 2)});
 }
 
-std::vector<sim::CatalogEntry> entries_with_roms(const std::vector<std::string> &roms)
+// The block that -c prints for one port, with the available versions in the order given.
+std::string block(const std::string &address, const std::string &installed, const std::string &name,
+                  const Versions &available)
 {
-    std::vector<sim::CatalogEntry> entries;
-    for (const auto &rom : roms) {
-        sim::CatalogEntry e;
-        e.rom = rom;
-        e.fwFile = "fw-" + rom + ".bin";
-        entries.push_back(e);
-    }
-    return entries;
+    std::string text = " PCI-ID              \t\tNIC\n15B3-1017-15B3-0007 \t" + name + " \n\n     (Installed)     "
+                       "      (Available)\n     Image      Version      Image        Version     \t\tInterface\n" +
+                       std::string(72, '-') + "\n      ROM       " + installed + "    ROM\t\t" +
+                       (available.empty() ? "Nothing\t\t\t" + address + "\n" : "");
+    for (const std::string &v : available)
+        text += (&v == &available[0] ? "" : std::string(31, ' ') + "\t\t") +
+                std::string(10 - std::min<size_t>(10, v.size()), ' ') + v + "\t\t" + address + "\n";
+    return text + "\n";
 }
 
-std::string header(const std::string &ids, const std::string &name)
+// Everything from the first block on: the blocks come after the inventory's messages.
+std::string blocks(const sim::Result &r)
 {
-    return " PCI-ID              \t\tNIC\n" + ids + " \t" + name + " \n\n" +
-           "     (Installed)           (Available)\n"
-           "     Image      Version      Image        Version     \t\tInterface\n" +
-           std::string(72, '-') + "\n";
+    return r.out.substr(std::min(r.out.find(" PCI-ID"), r.out.size()));
 }
 
-std::string first_row(const std::string &installed, const std::string &available, const std::string &ifname)
+bool logged_error(const std::string &log, const std::string &event)
 {
-    return "      ROM       " + installed + "    ROM\t\t" + available + "\t\t" + ifname + "\n";
-}
-
-std::string further_row(const std::string &available, const std::string &ifname)
-{
-    return std::string(31, ' ') + "\t\t" + available + "\t\t" + ifname + "\n";
-}
-
-// Everything from the first table on: the tables come after the inventory's messages.
-std::string tables(const sim::Result &r)
-{
-    size_t at = r.out.find(" PCI-ID");
-    return at == std::string::npos ? std::string() : r.out.substr(at);
+    return std::regex_match(log, std::regex("\\[ERROR\\]     \\[[^\\]\n]+\\] " + event + "\n\n"));
 }
 
 } // namespace
 
-TEST(ShowCurrent, ListsAvailableVersionsInNumericOrder)
+TEST(ShowCurrent, ListsEachPortsVersionsWholeInNumericOrderUnderTheFirstEntrysName)
 {
     sim::SimServer server;
-    add_adapter(server);
-    server.set_catalog(entries_with_roms({"2.42.5000", "2.9.1000", "2.10.700", "16.35.2000"}));
+    add_adapter(server, "0000:05:00.0");
+    add_adapter(server, "0000:06:00.0", "4000000000.1.2");
+    server.set_catalog({{.rom = "2.42.5000"}, {.name = "Second", .rom = "2.9.1000"}, {.rom = "123.456.78901"},
+                        {.rom = "2.10.700"}, {.rom = "16.35.2000"}});
     sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(tables(r), header("15B3-1017-15B3-0007", "ConnectX-5 EN") +
-                             first_row("16.35.2000", "  2.9.1000", k_address) + further_row("  2.10.700", k_address) +
-                             further_row(" 2.42.5000", k_address) + further_row("16.35.2000", k_address) + "\n");
-}
-
-TEST(ShowCurrent, PortWithoutCatalogImageShowsNothing)
-{
-    sim::SimServer server;
-    add_adapter(server, k_address, "b8cef6000500", "2.42.5000");
-    sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(tables(r), header("15B3-1017-15B3-0007", "") + "      ROM       2.42.5000    ROM\t\tNothing\t\t\t" +
-                             k_address + "\n\n");
-}
-
-TEST(ShowCurrent, VersionsWiderThanTheColumnStandWhole)
-{
-    sim::SimServer server;
-    add_adapter(server, k_address, "b8cef6000500", "4000000000.1.2");
-    server.set_catalog(entries_with_roms({"123.456.78901"}));
-    sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(tables(r).find(first_row("4000000000.1.2", "123.456.78901", k_address)), std::string::npos)
-        << tables(r);
-}
-
-TEST(ShowCurrent, EachPortOfTwoAdaptersHasItsOwnBlock)
-{
-    sim::SimServer server;
-    add_adapter(server, "0000:05:00.0", "b8cef6000500");
-    add_adapter(server, "0000:06:00.0", "b8cef6000600");
-    server.set_catalog(entries_with_roms({"16.35.2000"}));
-    sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string block = header("15B3-1017-15B3-0007", "ConnectX-5 EN");
-    EXPECT_EQ(tables(r), block + first_row("16.35.2000", "16.35.2000", "0000:05:00.0") + "\n" + block +
-                             first_row("16.35.2000", "16.35.2000", "0000:06:00.0") + "\n");
-}
-
-TEST(ShowCurrent, ListsMoreThanFiftyImagesInFull)
-{
-    sim::SimServer server;
-    add_adapter(server);
-    std::vector<std::string> roms;
-    for (int i = 59; i >= 0; --i)
-        roms.push_back("16." + std::to_string(i) + ".1000");
-    server.set_catalog(entries_with_roms(roms));
-    sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string expected = header("15B3-1017-15B3-0007", "ConnectX-5 EN") + first_row("16.35.2000", " 16.0.1000", k_address);
-    for (int i = 1; i < 60; ++i) {
-        std::string text = "16." + std::to_string(i) + ".1000";
-        expected += further_row(std::string(10 - text.size(), ' ') + text, k_address);
-    }
-    EXPECT_EQ(tables(r), expected + "\n");
-}
-
-TEST(ShowCurrent, NoMellanoxPortPrintsNoTable)
-{
-    sim::SimServer server;
-    sim::PciFunction fn;
-    fn.address = "0000:03:00.0";
-    fn.vendor = 0x8086;
-    server.add_function(fn);
-    sim::Result r = server.run({"-c"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(tables(r), "");
-}
-
-TEST(ShowCurrent, WritesOnlyTheInventorysEventsToTheLog)
-{
-    sim::SimServer server;
-    add_adapter(server);
-    server.set_catalog(entries_with_roms({"16.35.2000"}));
-    sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(server.package_file_exists("mstflint.log"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Versions sorted = {"2.9.1000", "2.10.700", "2.42.5000", "16.35.2000", "123.456.78901"};
+    EXPECT_EQ(blocks(r), block("0000:05:00.0", "16.35.2000", "ConnectX-5 EN", sorted) +
+                             block("0000:06:00.0", "4000000000.1.2", "ConnectX-5 EN", sorted));
+    EXPECT_EQ(server.tool_calls().size(), 6u) << "three queries for each port and nothing else";
     EXPECT_EQ(server.log(), "");
 }
 
-TEST(ShowCurrent, ChangesNothingOnTheAdapters)
+TEST(Catalog, MatchesTheAdaptersKeyExactlyAndCollectsEveryImageOfIt)
+{
+    struct Case {
+        std::string what;
+        std::vector<sim::CatalogEntry> entries;
+        std::string name;  // of the port's first image
+        Versions available;
+        std::string xml {}; // the catalog text instead of the entries
+    };
+    Versions sixty;
+    std::vector<sim::CatalogEntry> sixty_descending;
+    for (int i = 0; i < 60; ++i) {
+        sixty.push_back("16." + std::to_string(i) + ".1000");
+        sixty_descending.insert(sixty_descending.begin(), {.rom = sixty.back()});
+    }
+    const std::string key = "venid=\"15B3\" devid=\"1017\" subvenid=\"15B3\" PSID=\"MT_0000000080\" subdevid=\"0007\"";
+    const std::vector<Case> cases = {
+        {"no entries", {}, "", {}},
+        {"sixty entries", sixty_descending, "ConnectX-5 EN", sixty},
+        {"lower-case vendor", {{.venid = "15b3"}}, "", {}},
+        {"lower-case PSID", {{.psid = "mt_0000000080"}}, "", {}},
+        {"other device", {{.devid = "1015"}}, "", {}},
+        {"no subdevid", {{.subdevid = std::nullopt}}, "", {}},
+        {"catalog subsystem IDs", {{.subvenid = "1590", .subdevid = "00AB"}}, "ConnectX-5 EN", {"16.35.2000"}},
+        {"another board first", {{.name = "Other", .psid = "MT_0000000011"}, {.name = "Mine", .rom = "16.36.1000"}},
+         "Mine", {"16.36.1000"}},
+        {"no rom", {{.rom = std::nullopt}}, "ConnectX-5 EN", {"0.0.0"}},
+        {"attributes carried from the element before", {}, "First", {"16.35.2000", "16.36.1000"},
+         "<NICFWData><NIC name=\"First\" " + key + " rom=\"16.35.2000\"/>"
+         "<Other name=\"Second\" subvenid=\"15B3\" subdevid=\"0007\" rom=\"16.36.1000\"/></NICFWData>"},
+        // A rom before any accepted entry is passed over; the third element's rom replaces the second's.
+        {"rom before subdevid", {}, "Early", {"0.0.0", "0.0.0", "2.1.0"},
+         "<NICFWData><NIC rom=\"9.9.9\" name=\"Early\" " + key + "/><NIC name=\"Late\" " + key +
+             " rom=\"16.35.2000\"/><NIC rom=\"2.1.0\" name=\"Late\" " + key + "/></NICFWData>"},
+        {"malformed after the first entry", {}, "Good", {"16.35.2000"},
+         "<NICFWData><NIC name=\"Good\" " + key + " rom=\"16.35.2000\"/>\n<NIC name=\"Broken\" venid=\"15B3\n"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimServer server;
+        add_adapter(server, "0000:05:00.0");
+        c.xml.empty() ? server.set_catalog(c.entries) : server.set_catalog_text(c.xml);
+        sim::Result r = server.run({"-c"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(blocks(r), block("0000:05:00.0", "16.35.2000", c.name, c.available));
+        const bool logged = logged_error(server.log(), "For 0000:05:00.0 no matching firmware file in XML");
+        EXPECT_TRUE(c.available.empty() ? logged : server.log().empty()) << server.log();
+    }
+}
+
+TEST(Catalog, MissingCatalogEndsTheRun)
 {
     sim::SimServer server;
-    add_adapter(server);
-    server.set_catalog(entries_with_roms({"16.36.1000"}));
-    server.add_image({"fw-16.36.1000.bin", "MT_0000000080", "16.36.1000"});
+    add_adapter(server, "0000:05:00.0");
+    server.remove_catalog();
     sim::Result r = server.run({"-c"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(server.device_fw_version(k_address), "16.35.2000");
-    for (const auto &call : server.tool_calls()) {
-        if (call[0].ends_with("flint")) {
-            EXPECT_EQ(call.back(), "q");
-        }
-    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(blocks(r), "");
+    EXPECT_TRUE(logged_error(server.log(), "Unable to open nic_fw/NICFWData.xml")) << server.log();
 }
