@@ -15,7 +15,10 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B "$build" -DROVAN_SANITIZE=$sanitize >/dev/null
+# The sanitizer build is for finding faults, not speed: unoptimised builds faster.
+type=RelWithDebInfo
+[ "$sanitize" = ON ] && type=Debug
+cmake -S . -B "$build" -DROVAN_SANITIZE=$sanitize -DCMAKE_BUILD_TYPE=$type >/dev/null
 cmake --build "$build" -j"$jobs"
 
 if [ "$sanitize" = ON ]; then
