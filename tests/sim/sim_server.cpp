@@ -1,15 +1,18 @@
+// Building the simulated server. Every failure throws: a server that could
+// not be built must stop the test, not mislead it.
+
 #include "sim_server.h"
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
+#include <iomanip>
+#include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 
-#include "sim_files.h"
 #include "sim_state.h"
-#include "sim_sysfs.h"
 
 namespace fs = std::filesystem;
 
@@ -17,33 +20,64 @@ namespace sim {
 
 namespace {
 
-// Kept in the build tree: a test that gives a run a private /tmp must not hide its server.
-std::string servers_parent()
+void write_file(const std::string &path, const std::string &content)
 {
-    return (fs::path(SIM_TOOLS_DIR).parent_path() / "sim-servers").string();
+    fs::create_directories(fs::path(path).parent_path());
+    if (!state::write_text(path, content))
+        throw std::runtime_error("simulated server: cannot write " + path);
 }
 
-std::string make_temporary_root()
+// A fresh copy, so that a running copy of the tool is never written through.
+void install_tool(const std::string &tool, const std::string &path)
 {
-    files::make_dirs(servers_parent());
-    std::string pattern = servers_parent() + "/server-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("simulated server: cannot create a directory in " + servers_parent());
-    return pattern;
+    fs::remove(path);
+    fs::copy_file(std::string(SIM_TOOLS_DIR) + "/" + tool, path);
 }
+
+std::string hex(unsigned value, int digits)
+{
+    std::ostringstream text;
+    text << "0x" << std::hex << std::setw(digits) << std::setfill('0') << value << "\n";
+    return text.str();
+}
+
+void put16(std::string &config, size_t at, unsigned value)
+{
+    config[at] = static_cast<char>(value & 0xff);
+    config[at + 1] = static_cast<char>((value >> 8) & 0xff);
+}
+
+// A type-0 header without capabilities and without decoded BARs, matching the
+// all-zero "resource" file, so that libpci finds nothing to disagree about.
+std::string config_space(const PciFunction &fn)
+{
+    std::string config(256, '\0');
+    put16(config, 0x00, fn.vendor);
+    put16(config, 0x02, fn.device);
+    put16(config, 0x04, 0x0006); // memory space and bus master enabled
+    put16(config, 0x09, fn.pci_class & 0xffff);
+    config[0x0b] = static_cast<char>((fn.pci_class >> 16) & 0xff);
+    put16(config, 0x2c, fn.subsystem_vendor);
+    put16(config, 0x2e, fn.subsystem_device);
+    config[0x3c] = 16; // interrupt line, as in "irq"
+    config[0x3d] = 1;  // INTA
+    return config;
+}
+
+const char *const k_pci_ids = "# PCI ID database of the simulated server\n"
+                              "15b3  Mellanox Technologies\n"
+                              "\t1015  MT27710 Family [ConnectX-4 Lx]\n"
+                              "\t1017  MT27800 Family [ConnectX-5]\n"
+                              "8086  Intel Corporation\n"
+                              "\t1533  I210 Gigabit Network Connection\n"
+                              "C 02  Network controller\n"
+                              "\t00  Ethernet controller\n";
 
 std::string xml_escape(const std::string &text)
 {
     std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
+    for (char c : text)
+        out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
     return out;
 }
 
@@ -63,37 +97,22 @@ std::string catalog_xml(const std::vector<CatalogEntry> &entries)
     return xml + "</NICFWData>\n";
 }
 
-void put_optional(state::KeyValues &values, const std::string &key, const std::optional<std::string> &value)
-{
-    if (value)
-        values[key] = *value;
-}
-
-void write_state(const std::string &path, const state::KeyValues &values)
-{
-    files::make_dirs(fs::path(path).parent_path().string());
-    if (!state::write_key_values(path, values))
-        throw std::runtime_error("simulated server: cannot write " + path);
-}
-
 } // namespace
 
 SimServer::SimServer(const std::string &dir) : keep_(!dir.empty())
 {
-    if (keep_) {
-        files::make_dirs(dir);
-        root_ = fs::canonical(dir).string();
-    } else {
-        root_ = make_temporary_root();
-    }
+    // Kept in the build tree: a test that gives a run a private /tmp must not hide its server.
+    const fs::path parent = fs::path(SIM_TOOLS_DIR).parent_path() / "sim-servers";
+    fs::create_directories(keep_ ? fs::path(dir) : parent);
+    std::string pattern = (parent / "server-XXXXXX").string();
+    if (!keep_ && !mkdtemp(pattern.data()))
+        throw std::runtime_error("simulated server: cannot create a directory in " + parent.string());
+    root_ = keep_ ? fs::canonical(dir).string() : pattern;
     try {
         for (const char *sub : {"/sys/bus/pci/devices", "/sys/class/net", "/usr/bin", "/usr/share/misc", "/tmp",
-                                "/sim-state/flash", "/sim-runs", "/package/nic_fw"})
-            files::make_dirs(root_ + sub);
-        set_pci_ids(sysfs::default_pci_ids());
-        set_mokutil(std::nullopt);
-        set_mst(false);
-        set_installed_flint(false);
+                                "/sim-state/flash", "/sim-state/getmlnxinfo", "/sim-runs", "/package/nic_fw"})
+            fs::create_directories(root_ + sub);
+        set_pci_ids(k_pci_ids);
         set_catalog({});
         install_tool("mstflint", package_dir() + "/nic_fw/mstflint");
         install_tool("getmlnxinfo", package_dir() + "/getmlnxinfo");
@@ -108,165 +127,161 @@ SimServer::~SimServer()
 {
     for (const auto &[pid, capture] : started_) {
         kill(-pid, SIGKILL);
-        kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
     std::error_code ec;
-    if (keep_)
-        fs::remove_all(root_ + "/sim-runs", ec);
-    else
-        fs::remove_all(root_, ec);
+    fs::remove_all(keep_ ? root_ + "/sim-runs" : root_, ec);
 }
 
 std::string SimServer::root() const { return root_; }
 std::string SimServer::package_dir() const { return root_ + "/package"; }
 std::string SimServer::state_dir() const { return root_ + "/sim-state"; }
 
-void SimServer::install_tool(const std::string &tool, const std::string &path) const
-{
-    files::copy_program(std::string(SIM_TOOLS_DIR) + "/" + tool, path);
-}
-
 void SimServer::add_function(const PciFunction &fn)
 {
-    sysfs::write_function(root_, fn);
+    if (!std::regex_match(fn.address, std::regex("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]")))
+        throw std::invalid_argument("simulated server: PCI address \"" + fn.address +
+                                    "\" is not of the form 0000:05:00.0");
+    const std::string dir = root_ + "/sys/bus/pci/devices/" + fn.address + "/";
+    std::string resources;
+    for (int i = 0; i < 13; ++i)
+        resources += "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
+    const std::pair<const char *, std::string> attributes[] = {
+        {"vendor", hex(fn.vendor, 4)}, {"device", hex(fn.device, 4)}, {"class", hex(fn.pci_class, 6)},
+        {"subsystem_vendor", hex(fn.subsystem_vendor, 4)}, {"subsystem_device", hex(fn.subsystem_device, 4)},
+        {"revision", hex(0, 2)}, {"irq", "16\n"}, {"resource", resources}, {"config", config_space(fn)}};
+    for (const auto &[name, content] : attributes)
+        write_file(dir + name, content);
+    if (fn.netif.empty())
+        return;
+    // Only the link text matters: it ends in .../<address>/net/<interface>.
+    const std::string link = root_ + "/sys/class/net/" + fn.netif;
+    fs::remove(link);
+    fs::create_symlink("../../devices/pci0000:00/0000:00:01.0/" + fn.address + "/net/" + fn.netif, link);
 }
 
 void SimServer::add_flash_device(const FlashDevice &dev)
 {
-    state::KeyValues values;
-    values["address"] = dev.address;
-    put_optional(values, "fw_version", dev.fw_version);
-    put_optional(values, "psid", dev.psid);
-    put_optional(values, "base_mac", dev.base_mac);
-    values["extra_query_lines"] = dev.extra_query_lines;
-    values["query_fails"] = dev.query_fails ? "1" : "0";
-    values["burn_exit"] = std::to_string(dev.burn_exit);
-    values["burn_killed"] = dev.burn_killed ? "1" : "0";
-    values["burn_seconds"] = std::to_string(dev.burn_seconds);
-    write_state(state::device_file(state_dir(), dev.address), values);
+    const std::string dir = state::device_dir(state_dir(), dev.address);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::pair<const char *, std::optional<std::string>> settings[] = {
+        {"fw_version", dev.fw_version}, {"psid", dev.psid}, {"base_mac", dev.base_mac},
+        {"extra_query_lines", dev.extra_query_lines}, {"query_fails", std::to_string(dev.query_fails)},
+        {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
+        {"burn_seconds", std::to_string(dev.burn_seconds)}};
+    for (const auto &[name, value] : settings)
+        if (value)
+            write_file(dir + "/" + name, *value);
 }
 
 void SimServer::add_image(const Image &image)
 {
-    write_package_file("nic_fw/" + image.file, "# firmware image of the simulated server\npsid=" +
-                                                   state::escape(image.psid) + "\nversion=" +
-                                                   state::escape(image.version) + "\n");
+    write_package_file("nic_fw/" + image.file, state::k_image_head + "\n" + image.psid + "\n" + image.version + "\n");
 }
 
-void SimServer::set_catalog(const std::vector<CatalogEntry> &entries)
-{
-    set_catalog_text(catalog_xml(entries));
-}
+void SimServer::set_catalog(const std::vector<CatalogEntry> &entries) { set_catalog_text(catalog_xml(entries)); }
 
-void SimServer::set_catalog_text(const std::string &xml)
-{
-    write_package_file("nic_fw/NICFWData.xml", xml);
-}
+void SimServer::set_catalog_text(const std::string &xml) { write_package_file("nic_fw/NICFWData.xml", xml); }
 
-void SimServer::remove_catalog()
-{
-    remove_package_file("nic_fw/NICFWData.xml");
-}
+void SimServer::remove_catalog() { remove_package_file("nic_fw/NICFWData.xml"); }
 
 void SimServer::set_pci_ids(const std::optional<std::string> &text)
 {
     const std::string path = root_ + "/usr/share/misc/pci.ids";
     if (text)
-        files::write_file(path, *text);
+        write_file(path, *text);
     else
-        files::remove_path(path);
+        fs::remove(path);
 }
 
 void SimServer::set_mokutil(const std::optional<std::string> &first_line)
 {
     const std::string path = root_ + "/usr/bin/mokutil";
-    if (!first_line) {
-        files::remove_path(path);
-        return;
+    fs::remove(path);
+    if (first_line) {
+        write_file(state_dir() + "/mokutil", *first_line);
+        install_tool("mokutil", path);
     }
-    write_state(state::tool_file(state_dir(), "mokutil"), {{"first_line", *first_line}});
-    install_tool("mokutil", path);
 }
 
 void SimServer::set_mst(bool installed, int status_exit, int start_exit)
 {
     const std::string path = root_ + "/usr/bin/mst";
-    if (!installed) {
-        files::remove_path(path);
-        return;
+    fs::remove(path);
+    fs::remove(state_dir() + "/mst_started");
+    if (installed) {
+        write_file(state_dir() + "/mst_status_exit", std::to_string(status_exit));
+        write_file(state_dir() + "/mst_start_exit", std::to_string(start_exit));
+        install_tool("mst", path);
     }
-    write_state(state::tool_file(state_dir(), "mst"),
-                {{"status_exit", std::to_string(status_exit)}, {"start_exit", std::to_string(start_exit)}});
-    install_tool("mst", path);
 }
 
 void SimServer::set_installed_flint(bool installed)
 {
     const std::string path = root_ + "/usr/bin/flint";
+    fs::remove(path);
     if (installed)
         install_tool("mstflint", path);
-    else
-        files::remove_path(path);
 }
 
 void SimServer::set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status)
 {
-    const std::string path = state::tool_file(state_dir(), "getmlnxinfo");
-    state::KeyValues answers = state::read_key_values(path).value_or(state::KeyValues{});
-    answers["answer " + address] = answer;
-    answers["status " + address] = std::to_string(exit_status);
-    write_state(path, answers);
+    const std::string path = state_dir() + "/getmlnxinfo/" + state::file_name(address);
+    write_file(path, answer);
+    write_file(path + ".status", std::to_string(exit_status));
 }
 
-void SimServer::write_package_file(const std::string &relative_path, const std::string &content)
+void SimServer::write_package_file(const std::string &file, const std::string &content)
 {
-    files::write_file(package_dir() + "/" + relative_path, content);
+    write_file(package_dir() + "/" + file, content);
 }
 
-void SimServer::remove_package_file(const std::string &relative_path)
+void SimServer::remove_package_file(const std::string &file) { fs::remove_all(package_dir() + "/" + file); }
+
+std::string SimServer::log() const { return read_package_file("mstflint.log"); }
+
+std::string SimServer::read_package_file(const std::string &file) const
 {
-    files::remove_path(package_dir() + "/" + relative_path);
+    return state::read_text(package_dir() + "/" + file).value_or("");
 }
 
-std::string SimServer::log() const
+bool SimServer::package_file_exists(const std::string &file) const
 {
-    return read_package_file("mstflint.log");
-}
-
-std::string SimServer::read_package_file(const std::string &relative_path) const
-{
-    return files::read_file(package_dir() + "/" + relative_path);
-}
-
-bool SimServer::package_file_exists(const std::string &relative_path) const
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(package_dir() + "/" + relative_path, ec));
+    return fs::exists(fs::symlink_status(package_dir() + "/" + file));
 }
 
 std::vector<std::vector<std::string>> SimServer::tool_calls() const
 {
-    std::vector<std::vector<std::string>> calls =
-        state::parse_calls(files::read_file(state::calls_file(state_dir())));
-    const std::string prefix = root_ + "/";
-    for (auto &call : calls)
-        if (call[0].starts_with(prefix))
-            call[0].erase(0, root_.size());
+    std::vector<std::vector<std::string>> calls;
+    std::istringstream lines(state::read_text(state_dir() + "/calls").value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> words(1);
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\t')
+                words.emplace_back();
+            else if (line[i] != '\\' || i + 1 == line.size())
+                words.back() += line[i];
+            else {
+                const char c = line[++i];
+                words.back() += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+            }
+        }
+        if (words[0].starts_with(root_ + "/"))
+            words[0].erase(0, root_.size());
+        calls.push_back(std::move(words));
+    }
     return calls;
 }
 
-void SimServer::clear_tool_calls()
-{
-    files::remove_path(state::calls_file(state_dir()));
-}
+void SimServer::clear_tool_calls() { fs::remove(state_dir() + "/calls"); }
 
 std::string SimServer::device_fw_version(const std::string &address) const
 {
-    std::optional<state::KeyValues> dev = state::read_key_values(state::device_file(state_dir(), address));
-    if (!dev)
+    const std::string dir = state::device_dir(state_dir(), address);
+    if (!fs::exists(dir))
         throw std::invalid_argument("simulated server: no flash device " + address);
-    return state::value_of(*dev, "fw_version").value_or("");
+    return state::read_text(dir + "/fw_version").value_or("");
 }
 
 std::vector<std::string> SimServer::tmp_files() const

@@ -102,9 +102,8 @@ public:
 
     // Runs rovan-sim (or the given binary; a relative one is taken from the
     // package directory) in the package directory with ROVAN_SYSROOT and
-    // ROVAN_SIM_STATE set, env added on top, feeding input on standard input
-    // (closed after it). A run still going after the timeout is killed and
-    // reported by an exception.
+    // ROVAN_SIM_STATE set, env added on top, and input as all of standard input.
+    // A run still going after the timeout is killed and reported by an exception.
     Result run(const std::vector<std::string> &args, const std::string &input = "",
                const std::map<std::string, std::string> &env = {}, const std::string &binary = "") const;
     // The same, started in the background; finish() waits for it.
@@ -133,17 +132,14 @@ public:
     void set_run_timeout(int seconds);
 
 private:
+    // A run's input, output and error files live in one directory of sim-runs.
     struct Capture {
-        std::string out_file;
-        std::string err_file;
+        std::string dir;
         std::string description;
     };
     pid_t spawn(const std::vector<std::string> &args, const std::string &input,
-                const std::map<std::string, std::string> &env, const std::string &binary,
-                const Capture &capture) const;
+                const std::map<std::string, std::string> &env, const std::string &binary, Capture &capture) const;
     Result collect(pid_t pid, const Capture &capture) const;
-    Capture new_capture() const;
-    void install_tool(const std::string &tool, const std::string &path) const;
 
     std::string root_;
     bool keep_ = false;
