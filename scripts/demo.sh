@@ -24,7 +24,7 @@ run() {
 step "1. Show current firmware (-c): a dual-port ConnectX-5 listed once, a second device of one ConnectX-4 Lx skipped, an Intel port passed over, the available versions in numeric order"
 run -c
 
-step "2. Silent upgrade (-s): the ConnectX-5 gets its newest image 16.35.2000; the ConnectX-4 Lx already has the newest and is left alone; only the exit status speaks"
+step "2. Silent upgrade (-s): the ConnectX-5 gets its newest image 16.35.2000; the ConnectX-4 Lx already has the newest and is left alone; rovan itself stays quiet, the flash tool's own lines show"
 run -s
 
 step "3. Discovery report (-d): every adapter with its installed and newest version and a recommended action"
