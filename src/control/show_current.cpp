@@ -29,21 +29,13 @@ void show_port(int idx)
     print_message(pci_id_text(rec.ven_id) + "-" + pci_id_text(rec.dev_id) + "-" + pci_id_text(rec.sub_ven_id) + "-" +
                   pci_id_text(rec.sub_dev_id) + " \t" + name + " \n\n");
 
-    const size_t count = std::min({rec.fw_count > 0 ? static_cast<size_t>(rec.fw_count) : size_t{0},
-                                   rec.uFwROMmaj.size(), rec.uFwROMmin.size(), rec.uFwROMrel.size()});
-    std::vector<std::string> versions;
-    std::vector<fw_key> fw_sorted;
-    for (size_t i = 0; i < count; ++i) {
-        versions.push_back(version_text(rec.uFwROMmaj[i], rec.uFwROMmin[i], rec.uFwROMrel[i]));
-        fw_sorted.push_back(fw_sort_key(rec.uFwROMmaj[i], rec.uFwROMmin[i], rec.uFwROMrel[i]));
-    }
-    sort_fw(idx, versions, fw_sorted);
+    const std::vector<std::string> versions = sorted_image_versions(idx);
 
     print_message("     (Installed)           (Available)\n");
     print_message("     Image      Version      Image        Version     \t\tInterface\n");
     print_message(std::string(72, '-') + "\n");
     const std::string installed = version_text(rec.uCurROMmaj, rec.uCurROMmin, rec.uCurROMrel);
-    if (count > 0)
+    if (!versions.empty())
         print_message("      ROM       " + installed + "    ROM\t\t" + right10(versions[0]) + "\t\t" + ifname + "\n");
     else
         print_message("      ROM       " + installed + "    ROM\t\tNothing\t\t\t" + ifname + "\n");

@@ -24,20 +24,6 @@ size_t image_count(const nic_info &nic)
     return nic.fw_count > 0 ? static_cast<size_t>(nic.fw_count) : 0;
 }
 
-// Leaves the port's version texts in ver_buf, ascending, for the flash step.
-void fill_sorted_versions(unsigned uNicIdx, const nic_info &nic)
-{
-    const size_t count = image_count(nic);
-    ver_buf.assign(count, std::string());
-    std::vector<fw_key> keys(count);
-    for (size_t i = 0; i < count; ++i) {
-        const auto v = image_triple(nic, i);
-        keys[i] = fw_sort_key(v[0], v[1], v[2]);
-        ver_buf[i] = version_text(v[0], v[1], v[2]);
-    }
-    sort_fw(static_cast<int>(uNicIdx), ver_buf, keys);
-}
-
 bool catalog_has_newer(const nic_info &nic)
 {
     for (size_t i = 0; i < image_count(nic); ++i) {
@@ -78,7 +64,8 @@ int is_FW_needed(unsigned uNicIdx)
 
     std::string prompt_str;
     fw_version_message(prompt_str, static_cast<int>(uNicIdx));
-    fill_sorted_versions(uNicIdx, nic);
+    // Left in ver_buf for the flash step.
+    ver_buf = sorted_image_versions(static_cast<int>(uNicIdx));
 
     const bool newer_fw = catalog_has_newer(nic);
     if (newer_fw)

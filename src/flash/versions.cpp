@@ -94,6 +94,23 @@ void sort_fw(int uIdx, std::vector<std::string> &version_rows, std::vector<fw_ke
     }
 }
 
+std::vector<std::string> sorted_image_versions(int uIdx)
+{
+    if (uIdx < 0 || static_cast<size_t>(uIdx) >= g_ninfo.size())
+        return {};
+    const nic_info &nic = g_ninfo[static_cast<size_t>(uIdx)];
+    const size_t count = std::min({static_cast<size_t>(std::max(0, nic.fw_count)), nic.uFwROMmaj.size(),
+                                   nic.uFwROMmin.size(), nic.uFwROMrel.size()});
+    std::vector<std::string> rows;
+    std::vector<fw_key> keys;
+    for (size_t i = 0; i < count; ++i) {
+        rows.push_back(version_text(nic.uFwROMmaj[i], nic.uFwROMmin[i], nic.uFwROMrel[i]));
+        keys.push_back(fw_sort_key(nic.uFwROMmaj[i], nic.uFwROMmin[i], nic.uFwROMrel[i]));
+    }
+    sort_fw(uIdx, rows, keys);
+    return rows;
+}
+
 void fw_version_message(std::string &vers_string, int)
 {
     vers_string = "Would you like to flash the firmware?\n";

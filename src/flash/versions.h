@@ -17,6 +17,10 @@ fw_key fw_sort_key(uint32_t major, uint32_t minor, uint32_t release);
 // with their keys, ascending.
 void sort_fw(int uIdx, std::vector<std::string> &ver_buf, std::vector<fw_key> &fw_sorted);
 
+// The version texts of port uIdx's catalog images, ascending in the order of
+// sort_fw: the listing of -c and of the prompt, the image burned, the report's version.
+std::vector<std::string> sorted_image_versions(int uIdx);
+
 // The question of the flash prompt.
 void fw_version_message(std::string &vers_string, int uNicIdx);
 

@@ -26,20 +26,8 @@ std::vector<std::string> image_types(const nic_info &nic)
 
 void build_XML_FW_item_version(const std::string & /*pFwtype*/, std::string &pAttribute, uint32_t uIdx)
 {
-    const nic_info &nic = g_ninfo[uIdx];
-    pAttribute.clear();
-    if (nic.fw_count <= 0)
-        return;
-
-    const auto count = static_cast<size_t>(nic.fw_count);
-    std::vector<std::string> versions(count);
-    std::vector<fw_key> keys(count);
-    for (size_t i = 0; i < count; ++i) {
-        keys[i] = fw_sort_key(nic.uFwROMmaj[i], nic.uFwROMmin[i], nic.uFwROMrel[i]);
-        versions[i] = version_text(nic.uFwROMmaj[i], nic.uFwROMmin[i], nic.uFwROMrel[i]);
-    }
-    sort_fw(static_cast<int>(uIdx), versions, keys);
-    pAttribute = versions.back();
+    const std::vector<std::string> versions = sorted_image_versions(static_cast<int>(uIdx));
+    pAttribute = versions.empty() ? std::string() : versions.back();
 }
 
 void build_XML_FW_item_active_version(const std::string & /*pFwtype*/, std::string &pAttribute, int IdxNic)
