@@ -1,4 +1,4 @@
-#include "report/bus_address.h"
+#include "discovery/bus_address.h"
 
 #include <cctype>
 #include <cstddef>

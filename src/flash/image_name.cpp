@@ -11,7 +11,7 @@
 
 #include "control/console.h"
 #include "globals.h"
-#include "report/bus_address.h"
+#include "discovery/bus_address.h"
 
 namespace {
 

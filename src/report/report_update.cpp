@@ -11,7 +11,7 @@
 #include "flash/image_name.h"
 #include "flash/versions.h"
 #include "globals.h"
-#include "report/bus_address.h"
+#include "discovery/bus_address.h"
 
 std::vector<std::string> firmware_id;
 
