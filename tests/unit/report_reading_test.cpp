@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report/bus_address.h"
+#include "discovery/bus_address.h"
 #include "report/report_update.h"
 
 // Up to four characters; the punctuation from 0x2A to 0x3F counts as digits worth their low four bits.
