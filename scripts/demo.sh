@@ -4,10 +4,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -DROVAN_TESTS=ON >/dev/null
+cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target rovan-sim rovan-simserver >/dev/null
 
-eval "$(build/tests/rovan-simserver "$PWD/build/demo-server")"
+eval "$(build/sim/rovan-simserver "$PWD/build/demo-server")"
 export ROVAN_SYSROOT ROVAN_SIM_STATE
 cd "$ROVAN_PACKAGE"
 

@@ -1,13 +1,11 @@
+// Reading the firmware catalog and matching its entries against an adapter's key.
 #include "discovery/catalog.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include <libxml/xmlreader.h>
 
-#include "control/console.h"
-#include "globals.h"
+#include "core/package_files.h"
 
 namespace {
 
@@ -52,8 +50,8 @@ struct reader_closer {
 
 // Walks the attributes of the node the reader stands on. The working entry
 // is carried from node to node on purpose: the catalog's entries rely on it.
-void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdString, XMLFW_INFO &working,
-                          std::vector<XMLFW_INFO> &found)
+void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdString, const nic_info &nic,
+                          XMLFW_INFO &working, std::vector<XMLFW_INFO> &found)
 {
     const int count = xmlTextReaderAttributeCount(reader);
     for (int i = 0; i < count; ++i) {
@@ -71,9 +69,9 @@ void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdStrin
             working.pxmlPSID = text_of(value);
         } else if (name == "subvenid") {
             // The adapter's own subsystem IDs stand in for the catalog's.
-            working.pxmlSubVenId = sub_ven_id_new;
+            working.pxmlSubVenId = pci_id_text(nic.sub_ven_id);
         } else if (name == "subdevid") {
-            working.pxmlSubDevId = sub_dev_id_new;
+            working.pxmlSubDevId = pci_id_text(nic.sub_dev_id);
             if (entry_key(working) != pciIdString)
                 return;
             found.push_back(accepted_copy(working));
@@ -89,35 +87,24 @@ void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdStrin
 
 } // namespace
 
-std::string pci_id_text(int32_t id)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id));
-    return text;
-}
-
 std::string catalog_key(const nic_info &nic, const std::string &psid)
 {
-    sub_ven_id_new = pci_id_text(nic.sub_ven_id);
-    sub_dev_id_new = pci_id_text(nic.sub_dev_id);
-    return pci_id_text(nic.ven_id) + "-" + pci_id_text(nic.dev_id) + "-" + sub_ven_id_new + "-" + sub_dev_id_new +
-           "-" + psid;
+    return pci_id_text(nic.ven_id) + "-" + pci_id_text(nic.dev_id) + "-" + pci_id_text(nic.sub_ven_id) + "-" +
+           pci_id_text(nic.sub_dev_id) + "-" + psid;
 }
 
-int read_NIC_FW_xml_file(const std::string &pciIdString, std::vector<XMLFW_INFO> &pXmlFwInfo)
+std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
+                                                            const nic_info &nic)
 {
-    pXmlFwInfo.clear();
+    std::vector<XMLFW_INFO> found;
     XMLFW_INFO working;
     xmlCheckVersion(20706);
-    std::unique_ptr<xmlTextReader, reader_closer> reader(xmlReaderForFile(g_XMLFwFile, nullptr, 0));
+    std::unique_ptr<xmlTextReader, reader_closer> reader(xmlReaderForFile(k_catalog_file, nullptr, 0));
     if (!reader) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, std::string("Unable to open ") + g_XMLFwFile + "\n");
-        std::exit(1);
+        log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
+        return std::nullopt;
     }
     while (xmlTextReaderRead(reader.get()) == 1)
-        scan_node_attributes(reader.get(), pciIdString, working, pXmlFwInfo);
-
-    if (nic_count >= 0 && static_cast<size_t>(nic_count) < g_ninfo.size())
-        g_ninfo[static_cast<size_t>(nic_count)].fw_count = static_cast<int32_t>(pXmlFwInfo.size());
-    return pXmlFwInfo.empty() ? 0 : 1;
+        scan_node_attributes(reader.get(), pciIdString, nic, working, found);
+    return found;
 }

@@ -1,21 +1,19 @@
+// The firmware catalog nic_fw/NICFWData.xml and the key an adapter is looked up by.
 #pragma once
 
-#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "nic_info.h"
-
-// Looks a catalog key up in nic_fw/NICFWData.xml. Replaces pXmlFwInfo with the
-// matching entries in document order and counts them into
-// g_ninfo[nic_count].fw_count; 1 when any matched, else 0. Ends the process
-// with status 1 when the catalog cannot be opened.
-int read_NIC_FW_xml_file(const std::string &pciIdString, std::vector<XMLFW_INFO> &pXmlFwInfo);
-
-// A PCI ID as the catalog key and the report write it: "%04X".
-std::string pci_id_text(int32_t id);
+#include "core/event_log.h"
+#include "core/records.h"
 
 // The catalog key of an adapter, "%04X-%04X-%04X-%04X-%s" of its vendor,
-// device, subsystem vendor and subsystem device IDs and its PSID. Also sets
-// sub_ven_id_new and sub_dev_id_new, which the lookup puts into the key.
+// device, subsystem vendor and subsystem device IDs and its PSID.
 std::string catalog_key(const nic_info &nic, const std::string &psid);
+
+// The catalog entries matching a key, in document order. The adapter's own
+// subsystem IDs stand in for each entry's. Nothing when the catalog cannot be
+// opened (logged): a fatal condition for the run.
+std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
+                                                            const nic_info &nic);

@@ -1,10 +1,12 @@
+// Running the flash tool's query and cutting labelled values from its output.
 #include "discovery/flash_query.h"
 
 #include <cstdio>
 
-#include "flash/flash_tool.h"
-#include "platform/process.h"
+#include "core/package_files.h"
+#include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/tools.h"
 
 namespace {
 bool is_blank(char c)
@@ -36,9 +38,15 @@ std::optional<std::string> cut_labelled_value(const std::string &line, const std
     return line.substr(pos, end - pos);
 }
 
-int get_firmware_info(const std::string &pif, opt_text *ppfw, const std::string &fw_match_pattern)
+std::string flash_query_command(const run_context &ctx, const std::string &address)
 {
-    std::optional<std::vector<std::string>> lines = read_command_lines(flash_query_command(pif));
+    const std::string tool = ctx.boot.installed_tool ? system_path(k_installed_tool) : std::string(k_package_tool);
+    return tool + " -d " + address + " q 2>&1";
+}
+
+int get_firmware_info(run_context &ctx, const std::string &pif, opt_text *ppfw, const std::string &fw_match_pattern)
+{
+    std::optional<std::vector<std::string>> lines = ctx.tools.read_lines(flash_query_command(ctx, pif));
     if (!lines) {
         std::fputs("\n In popen for mstflint fork(2) or pipe(2) calls fail, \t\t\t\t or cannot allocate memory. \n\n",
                    stderr);

@@ -1,3 +1,4 @@
+// Building the adapter inventory: enumeration, queries, second devices, PCI IDs and catalog images.
 #include "discovery/inventory.h"
 
 #include <cerrno>
@@ -6,13 +7,14 @@
 #include <memory>
 #include <unistd.h>
 
-#include "control/console.h"
+#include "core/console.h"
+#include "core/event_log.h"
+#include "core/versions.h"
 #include "discovery/catalog.h"
 #include "discovery/flash_query.h"
 #include "discovery/pci_enum.h"
-#include "flash/versions.h"
-#include "globals.h"
 #include "platform/paths.h"
+#include "platform/temp_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -49,15 +51,11 @@ struct query_error_file {
 query_error_file open_query_error_file()
 {
     query_error_file file;
-    const std::string pattern = system_path("/tmp/dataXXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    file.name = fd >= 0 ? std::string(name.data()) : pattern;
-    if (fd >= 0) {
-        file.stream.reset(fdopen(fd, "w"));
-        if (!file.stream)
-            close(fd);
+    temp_file made(system_path("/tmp/dataXXXXXX"));
+    file.name = made.created() ? made.name() : system_path("/tmp/dataXXXXXX");
+    if (made.created()) {
+        made.keep();
+        file.stream.reset(fdopen(dup(made.fd()), "w"));
     }
     if (!file.stream) {
         std::printf("Not able to open this %s file\n", file.name.c_str());
@@ -90,86 +88,83 @@ bool same_adapter(const seen_function &a, const seen_function &b)
 }
 
 // Prints one skip line per earlier function of the same adapter; true when any.
-bool is_second_device(const std::vector<seen_function> &seen, const std::string &address)
+bool is_second_device(const run_context &ctx, const std::vector<seen_function> &seen, const std::string &address)
 {
     const seen_function &current = seen.back();
     bool matched = false;
     for (size_t n = 0; n + 1 < seen.size(); ++n) {
         if (!same_adapter(seen[n], current))
             continue;
-        print_message("Skipping interface " + address + " as it is the second device of Mellanox adapter with PSID " +
+        print_message(ctx, "Skipping interface " + address + " as it is the second device of Mellanox adapter with PSID " +
                       *current.psid + ".\n");
         matched = true;
     }
     return matched;
 }
 
-void print_position(const std::string &address)
+void print_position(const run_context &ctx, const std::string &address)
 {
     unsigned domain = 0, bus = 0, slot = 0, func = 0;
     if (std::sscanf(address.c_str(), "%4x:%2x:%2x.%x", &domain, &bus, &slot, &func) != 4)
         domain = bus = slot = func = 0;
     char text[64];
     std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x\n", domain, bus, slot, func);
-    print_message(text);
+    print_message(ctx, text);
 }
 
-void read_pci_ids_or_exit(nic_info &rec, const std::string &address)
+// False when the IDs cannot be read: a fatal condition for the run.
+bool read_pci_ids(const run_context &ctx, nic_info &rec, const std::string &address)
 {
     int32_t ven = 0, dev = 0, sub_ven = 0, sub_dev = 0;
     int rc = get_pci_info(address, &ven, &dev, &sub_ven, &sub_dev);
     if (rc != 0) {
         std::fprintf(stderr, "\n\nFWUPG_ERROR: RC = %d\n%s,%d\n\n", rc, k_unit, __LINE__);
-        std::exit(1);
+        return false;
     }
-    print_message("DEVICE INFO---------->" + hex_lower(ven) + " " + hex_lower(dev) + " " + hex_lower(sub_ven) + " " +
+    print_message(ctx, "DEVICE INFO---------->" + hex_lower(ven) + " " + hex_lower(dev) + " " + hex_lower(sub_ven) + " " +
                   hex_lower(sub_dev) + "\n");
     rec.ven_id = ven;
     rec.dev_id = dev;
     rec.sub_ven_id = sub_ven;
     rec.sub_dev_id = sub_dev;
+    return true;
 }
 
-void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &images)
+// An entry without "rom" offers no version to parse: it reads as 0.0.0.
+void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &entries)
 {
-    const size_t n = images.size();
-    rec.pxmlName.assign(n, std::nullopt);
-    rec.pxmlFwImage.assign(n, std::nullopt);
-    rec.uFwROMmaj.assign(n, 0);
-    rec.uFwROMmin.assign(n, 0);
-    rec.uFwROMrel.assign(n, 0);
-    for (size_t i = 0; i < n; ++i) {
-        rec.pxmlName[i] = images[i].pxmlName;
-        rec.pxmlFwImage[i] = images[i].pxmlFwImage;
-        // An entry without "rom" offers no version to parse: it reads as 0.0.0.
-        parseversions(images[i].pxmlRom.value_or(""), &rec.uFwROMmaj[i], &rec.uFwROMmin[i], &rec.uFwROMrel[i]);
-    }
-    rec.fw_count = static_cast<int32_t>(n);
+    rec.images.clear();
+    for (const XMLFW_INFO &entry : entries)
+        rec.images.push_back({parseversions(entry.pxmlRom.value_or("")), entry.pxmlFwImage, entry.pxmlName});
 }
 
-// Fills the record of a Mellanox function whose version and PSID are known.
-void complete_record(nic_info &rec, const std::string &address, const std::string &version, const std::string &psid)
+// Fills the record of a Mellanox function whose version and PSID are known;
+// false on a fatal condition.
+bool complete_record(run_context &ctx, nic_info &rec, const std::string &address, const std::string &version,
+                     const std::string &psid)
 {
     rec.pinterfacename = address;
     rec.pbus_info = address;
-    rec.pdrivername = std::nullopt;
-    rec.pfirmware_ver = version;
-    print_message("\nMellanox card info for " + address + " = FW_VERSION " + version + ", BUS_INFO " + address +
-                  ", PSID " + psid + "\n");
-    print_position(address);
-    read_pci_ids_or_exit(rec, address);
+    print_message(ctx, "\nMellanox card info for " + address + " = FW_VERSION " + version + ", BUS_INFO " + address +
+                           ", PSID " + psid + "\n");
+    print_position(ctx, address);
+    if (!read_pci_ids(ctx, rec, address))
+        return false;
 
     const std::string pciIdString = catalog_key(rec, psid);
-    print_message("pciIdString-------------->" + pciIdString + "\n\n");
+    print_message(ctx, "pciIdString-------------->" + pciIdString + "\n\n");
 
-    std::vector<XMLFW_INFO> images;
-    if (read_NIC_FW_xml_file(pciIdString, images) == 1)
-        store_catalog_images(rec, images);
+    const std::optional<std::vector<XMLFW_INFO>> entries = read_NIC_FW_xml_file(ctx.log, pciIdString, rec);
+    if (!entries)
+        return false;
+    if (!entries->empty())
+        store_catalog_images(rec, *entries);
     else
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "For " + address + " no matching firmware file in XML\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "For " + address + " no matching firmware file in XML\n");
 
-    parseversions(version, &rec.uCurROMmaj, &rec.uCurROMmin, &rec.uCurROMrel);
-    rec.flags |= 1;
+    rec.current = parseversions(version);
+    rec.flags |= nic_complete;
+    return true;
 }
 
 struct build_state {
@@ -178,51 +173,51 @@ struct build_state {
     int psid_fw_count = 0;
 };
 
-opt_text query_value(const std::string &address, const char *label, const build_state &state)
+opt_text query_value(run_context &ctx, const std::string &address, const char *label, const build_state &state)
 {
     opt_text value;
-    int rc = get_firmware_info(address, &value, label);
+    int rc = get_firmware_info(ctx, address, &value, label);
     if (rc != 0)
         state.errors.write(query_failure_line(rc, __LINE__));
     return value;
 }
 
-void inventory_function(size_t i, const std::string &address, const std::string &vendor, build_state &state)
+// One listed function; false on a fatal condition.
+bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const std::string &address,
+                        const std::string &vendor, build_state &state)
 {
-    nic_info &rec = g_ninfo[i];
-    rec.fw_count = 0;
     if (!is_mellanox(vendor)) {
-        print_message("Interface " + address + " is not Mellanox one.\n");
-        return;
+        print_message(ctx, "Interface " + address + " is not Mellanox one.\n");
+        return true;
     }
-    ++g_nMellanoxPorts;
+    ++inv.mellanox_ports;
 
-    const opt_text version = query_value(address, "FW Version", state);
-    const opt_text psid = query_value(address, "PSID", state);
+    const opt_text version = query_value(ctx, address, "FW Version", state);
+    const opt_text psid = query_value(ctx, address, "PSID", state);
     rec.psid = psid;
-    state.seen.push_back(seen_function{psid, std::nullopt});
+    state.seen.push_back(seen_function {psid, std::nullopt});
 
-    const opt_text mac = query_value(address, "Base MAC", state);
+    const opt_text mac = query_value(ctx, address, "Base MAC", state);
     if (mac) {
         rec.pcurrent_mac = mac;
         state.seen.back().mac = mac;
-        if (is_second_device(state.seen, address)) {
-            --g_nMellanoxPorts;
-            return;
+        if (is_second_device(ctx, state.seen, address)) {
+            --inv.mellanox_ports;
+            return true;
         }
     }
 
     if (!version || !psid) {
         state.errors.write("\n\nFWUPG_ERROR: PSID or FW_Version is not found for " + address + " interface\n");
         ++state.psid_fw_count;
-        return;
+        return true;
     }
-    complete_record(rec, address, *version, *psid);
+    return complete_record(ctx, rec, address, *version, *psid);
 }
 
 } // namespace
 
-int build_NIC_list()
+inventory build_NIC_list(run_context &ctx)
 {
     std::vector<std::string> addresses;
     std::vector<std::string> vendors;
@@ -232,31 +227,31 @@ int build_NIC_list()
         std::fprintf(stderr, "\n\nFWUPG_ERROR: get_interface_list filed RC = %d\n%s,%d\n\n", rc, k_unit, __LINE__);
         std::fflush(stderr);
     }
-    g_nNics = count;
-    g_nMellanoxPorts = 0;
     const size_t n = addresses.size();
 
-    fw_number.assign(n, 0);
-    print_message("List of Network Adapters detected on the Server.................\n");
+    print_message(ctx, "List of Network Adapters detected on the Server.................\n");
     for (size_t i = 0; i < n; ++i)
-        print_message("[" + std::to_string(i) + "] " + addresses[i] + " " + vendors[i] + "\n");
-    g_ninfo.assign(n, nic_info{});
+        print_message(ctx, "[" + std::to_string(i) + "] " + addresses[i] + " " + vendors[i] + "\n");
 
+    inventory inv;
+    inv.ports.assign(n, nic_info {});
     build_state state;
     state.errors = open_query_error_file();
-    print_message("\nIf PSID or FW_Version is not found for some interfaces, please check " + state.errors.name +
-                  "\n\n");
+    print_message(ctx, "\nIf PSID or FW_Version is not found for some interfaces, please check " +
+                           state.errors.name + "\n\n");
 
-    for (nic_count = 0; static_cast<size_t>(nic_count) < n; ++nic_count)
-        inventory_function(static_cast<size_t>(nic_count), addresses[static_cast<size_t>(nic_count)],
-                           vendors[static_cast<size_t>(nic_count)], state);
+    for (size_t i = 0; i < n; ++i) {
+        if (!inventory_function(ctx, inv, inv.ports[i], addresses[i], vendors[i], state)) {
+            inv.status = inventory_status::fatal;
+            return inv;
+        }
+    }
 
-    int status = 0;
-    if (g_nMellanoxPorts == state.psid_fw_count)
-        status = 2;
-    if (g_nMellanoxPorts == 0)
-        status = 1;
-    return status;
+    if (inv.mellanox_ports == 0)
+        inv.status = inventory_status::no_mellanox;
+    else if (inv.mellanox_ports == state.psid_fw_count)
+        inv.status = inventory_status::none_readable;
+    return inv;
 }
 
 int get_pci_info(const opt_text &pbus_info, int32_t *ppci_ven, int32_t *ppci_dev, int32_t *ppci_sub_ven,

@@ -1,12 +1,27 @@
+// The adapter inventory: every network function, queried, identified and joined with the catalog.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "nic_info.h"
+#include "core/records.h"
+#include "core/run_state.h"
 
-// Builds g_ninfo from the machine: 0 at least one complete Mellanox port,
-// 1 no Mellanox port, 2 none whose version and PSID could be read.
-int build_NIC_list();
+enum class inventory_status {
+    ok = 0,            // at least one complete Mellanox port
+    no_mellanox = 1,   // no Mellanox port
+    none_readable = 2, // no Mellanox port whose version and PSID could be read
+    fatal,             // a sysfs ID file or the catalog could not be opened; the run ends with status 1
+};
+
+struct inventory {
+    std::vector<nic_info> ports; // one per listed function, in address order
+    int mellanox_ports = 0;      // Mellanox functions that are not the second device of an adapter
+    inventory_status status = inventory_status::ok;
+};
+
+// Builds the inventory from the machine.
+inventory build_NIC_list(run_context &ctx);
 
 // Reads the four PCI IDs of a function from sysfs: 0 stored, 1 failed.
 int get_pci_info(const opt_text &pbus_info, int32_t *ppci_ven, int32_t *ppci_dev, int32_t *ppci_sub_ven,

@@ -1,30 +1,21 @@
+// Building the flash tool's burn command line.
 #include "flash/flash_tool.h"
 
-#include "globals.h"
+#include "core/package_files.h"
 #include "platform/paths.h"
 
-namespace {
-const char *const k_package_tool = "./nic_fw/mstflint";
-const char *const k_installed_tool = "/usr/bin/flint";
-} // namespace
-
-std::string flash_query_command(const std::string &address)
-{
-    const std::string tool = boot_value == 0 ? std::string(k_package_tool) : system_path(k_installed_tool);
-    return tool + " -d " + address + " q 2>&1";
-}
-
-flash_burn_command flash_burn_arguments(const std::string &address, const std::string &image_path)
+flash_burn_command flash_burn_arguments(const run_context &ctx, const std::string &address,
+                                        const std::string &image_path)
 {
     flash_burn_command cmd;
-    if (boot_mode_value == 1) {
+    if (ctx.boot.installed_tool) {
         cmd.path = system_path(k_installed_tool);
         cmd.argv.push_back("flint");
     } else {
         cmd.path = k_package_tool;
         cmd.argv.push_back("mstflint");
     }
-    if (silent == 2)
+    if (ctx.opts.silent_tool())
         cmd.argv.push_back("-s");
     for (const char *arg : {"-y", "-d"})
         cmd.argv.push_back(arg);

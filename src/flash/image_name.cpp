@@ -1,47 +1,17 @@
+// Image-name resolution through the package's getmlnxinfo.
 #include "flash/image_name.h"
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <vector>
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include "control/console.h"
-#include "globals.h"
-#include "discovery/bus_address.h"
+#include "core/bus_address.h"
+#include "core/console.h"
+#include "core/event_log.h"
+#include "platform/temp_file.h"
 
 namespace {
-
-// A file made unique by mkstemp, closed at once and removed when the owner
-// goes, whichever way the resolution ends.
-class answer_file {
-public:
-    explicit answer_file(const std::string &tmpl)
-    {
-        std::vector<char> name(tmpl.begin(), tmpl.end());
-        name.push_back('\0');
-        const int fd = mkstemp(name.data());
-        if (fd >= 0) {
-            close(fd);
-            name_ = name.data();
-        }
-    }
-    ~answer_file()
-    {
-        if (name_)
-            std::remove(name_->c_str());
-    }
-    answer_file(const answer_file &) = delete;
-    answer_file &operator=(const answer_file &) = delete;
-
-    const std::optional<std::string> &name() const { return name_; }
-
-private:
-    std::optional<std::string> name_;
-};
 
 bool is_delimiter(char c, const char *delimiter)
 {
@@ -92,17 +62,18 @@ opt_text trimmed_name(const std::string &field)
 
 } // namespace
 
-int get_mlnx_info(const std::string &cmd, std::string &data, const std::string &dataFile, const char *delimiter)
+int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
+                  const char *delimiter)
 {
     data.clear();
-    const int status = do_command(cmd);
+    const int status = do_command(ctx.tools, cmd);
     if (status != 0) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "command failed: " + cmd + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "command failed: " + cmd + "\n");
         return status;
     }
     std::ifstream in(dataFile);
     if (!in) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "unable to open file " + dataFile + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file " + dataFile + "\n");
         return 2;
     }
     if (std::getline(in, data) && !in.eof())
@@ -111,24 +82,25 @@ int get_mlnx_info(const std::string &cmd, std::string &data, const std::string &
     return 0;
 }
 
-int modify_imagename(nic_info &curnic, std::string *servername)
+int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
 {
     // The address goes into a shell command line.
     if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR,
+        log_mellanox_event(ctx.log, LOG_ERROR,
                            "modify_imagename: not a PCI bus address: " + curnic.pbus_info.value_or("") + "\n");
         return 2;
     }
     const std::string dataFileName = "dataXXXXXX";
-    const answer_file answer(dataFileName);
-    if (!answer.name()) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "unable to open file " + dataFileName + "\n");
+    temp_file answer(dataFileName);
+    if (!answer.created()) {
+        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file " + dataFileName + "\n");
         return 2;
     }
+    answer.close_fd();
 
-    const std::string cmd = "./getmlnxinfo imgfile " + *curnic.pbus_info + " > " + *answer.name();
+    const std::string cmd = "./getmlnxinfo imgfile " + *curnic.pbus_info + " > " + answer.name();
     std::string datastring;
-    int result = get_mlnx_info(cmd, datastring, *answer.name(), " ");
+    int result = get_mlnx_info(ctx, cmd, datastring, answer.name(), " ");
     if (result != 0)
         return result;
     if (!datastring.empty() && datastring[0] == '0')
@@ -137,8 +109,8 @@ int modify_imagename(nic_info &curnic, std::string *servername)
     const std::vector<std::string> fields = split_fields(datastring, '#');
     if (!fields.empty() && servername)
         *servername = fields[0];
-    if (curnic.pxmlFwImage.empty())
-        curnic.pxmlFwImage.resize(1);
-    curnic.pxmlFwImage[0] = fields.size() >= 2 ? trimmed_name(fields[1]) : std::nullopt;
+    if (curnic.images.empty())
+        curnic.images.resize(1);
+    curnic.images[0].file = fields.size() >= 2 ? trimmed_name(fields[1]) : std::nullopt;
     return 0;
 }

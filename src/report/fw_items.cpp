@@ -1,9 +1,9 @@
+// The firmware item of a report device and the action it recommends.
 #include "report/fw_items.h"
 
 #include <vector>
 
-#include "flash/versions.h"
-#include "globals.h"
+#include "core/versions.h"
 #include "report/value_item.h"
 
 namespace {
@@ -17,69 +17,63 @@ bool is_rom_type(const std::string &pFwtype)
 std::vector<std::string> image_types(const nic_info &nic)
 {
     std::vector<std::string> types;
-    if (nic.flags & 1)
+    if (nic.has(nic_complete))
         types.emplace_back("ROM");
     return types;
 }
 
 } // namespace
 
-void build_XML_FW_item_version(const std::string & /*pFwtype*/, std::string &pAttribute, uint32_t uIdx)
+void build_XML_FW_item_version(const std::string & /*pFwtype*/, std::string &pAttribute, const nic_info &nic)
 {
-    const std::vector<std::string> versions = sorted_image_versions(static_cast<int>(uIdx));
+    const std::vector<std::string> versions = sorted_image_versions(nic);
     pAttribute = versions.empty() ? std::string() : versions.back();
 }
 
-void build_XML_FW_item_active_version(const std::string & /*pFwtype*/, std::string &pAttribute, int IdxNic)
+void build_XML_FW_item_active_version(const std::string & /*pFwtype*/, std::string &pAttribute, const nic_info &nic)
 {
-    const nic_info &nic = g_ninfo[static_cast<size_t>(IdxNic)];
-    pAttribute = version_text(nic.uCurROMmaj, nic.uCurROMmin, nic.uCurROMrel);
+    pAttribute = version_text(nic.current);
 }
 
-void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, int IdxNic)
+void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, nic_info &nic)
 {
-    nic_info &nic = g_ninfo[static_cast<size_t>(IdxNic)];
     pAttribute.clear();
-    if (!is_rom_type(pFwtype) || !(nic.flags & 1))
+    if (!is_rom_type(pFwtype) || !nic.has(nic_complete))
         return;
 
-    const auto count = static_cast<size_t>(nic.fw_count > 0 ? nic.fw_count : 0);
-    for (size_t i = 0; i < count; ++i) {
-        if (version_newer(nic.uFwROMmaj[i], nic.uFwROMmin[i], nic.uFwROMrel[i], nic.uCurROMmaj, nic.uCurROMmin,
-                          nic.uCurROMrel)) {
+    for (const catalog_image &image : nic.images) {
+        if (image.version > nic.current) {
             pAttribute = "upgrade";
-            nic.flags |= 2;
+            nic.flags |= nic_flash_requested;
             return;
         }
     }
-    for (size_t i = 0; i < count; ++i) {
-        if (nic.uFwROMmaj[i] == nic.uCurROMmaj && nic.uFwROMmin[i] == nic.uCurROMmin &&
-            nic.uFwROMrel[i] == nic.uCurROMrel) {
+    for (const catalog_image &image : nic.images) {
+        if (image.version == nic.current) {
             pAttribute = "rewrite";
-            nic.flags |= 2;
+            nic.flags |= nic_flash_requested;
             return;
         }
     }
-    pAttribute = count > 0 ? "downgrade" : "Nothing";
+    pAttribute = nic.images.empty() ? "Nothing" : "downgrade";
 }
 
-void write_XML_FW_item(xmlTextWriterPtr *writer, int IdxNic)
+void write_XML_FW_item(xmlTextWriterPtr writer, nic_info &nic)
 {
-    const nic_info &nic = g_ninfo[static_cast<size_t>(IdxNic)];
     std::string value;
     for (const std::string &type : image_types(nic)) {
-        xmlTextWriterStartElement(*writer, xml_text("fw_item"));
-        write_value_item(*writer, "type", type);
-        write_value_item(*writer, "firmware_id", nic.psid.value_or(""));
-        build_XML_FW_item_version(type, value, static_cast<uint32_t>(IdxNic));
-        write_value_item(*writer, "version", value);
-        build_XML_FW_item_active_version(type, value, IdxNic);
-        write_value_item(*writer, "active_version", value);
-        recommend_XML_FW_action(type, value, IdxNic);
-        write_value_item(*writer, "action", value);
-        write_value_item(*writer, "duration", is_rom_type(type) ? "210" : "0");
-        write_value_item(*writer, "message", "");
-        write_value_item(*writer, "shared", "no");
-        xmlTextWriterEndElement(*writer);
+        xmlTextWriterStartElement(writer, xml_text("fw_item"));
+        write_value_item(writer, "type", type);
+        write_value_item(writer, "firmware_id", nic.psid.value_or(""));
+        build_XML_FW_item_version(type, value, nic);
+        write_value_item(writer, "version", value);
+        build_XML_FW_item_active_version(type, value, nic);
+        write_value_item(writer, "active_version", value);
+        recommend_XML_FW_action(type, value, nic);
+        write_value_item(writer, "action", value);
+        write_value_item(writer, "duration", is_rom_type(type) ? "210" : "0");
+        write_value_item(writer, "message", "");
+        write_value_item(writer, "shared", "no");
+        xmlTextWriterEndElement(writer);
     }
 }

@@ -1,18 +1,20 @@
+// The firmware item of a report device: its versions and the recommended action.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include <libxml/xmlwriter.h>
 
-// Writes the fw_item of record IdxNic: one per image type of the record.
-void write_XML_FW_item(xmlTextWriterPtr *writer, int IdxNic);
+#include "core/records.h"
 
-// The highest catalog version of record uIdx; empty when it has no image.
-void build_XML_FW_item_version(const std::string &pFwtype, std::string &pAttribute, uint32_t uIdx);
+// Writes the fw_item of a record: one per image type of the record.
+void write_XML_FW_item(xmlTextWriterPtr writer, nic_info &nic);
 
-// The installed version of record IdxNic.
-void build_XML_FW_item_active_version(const std::string &pFwtype, std::string &pAttribute, int IdxNic);
+// The highest catalog version of a record; empty when it has no image.
+void build_XML_FW_item_version(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);
 
-// "upgrade", "rewrite", "downgrade" or "Nothing"; the first two set bit 1 of flags.
-void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, int IdxNic);
+// The installed version of a record.
+void build_XML_FW_item_active_version(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);
+
+// "upgrade", "rewrite", "downgrade" or "Nothing"; the first two set the record's flash-request bit.
+void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, nic_info &nic);

@@ -1,56 +1,18 @@
+// Saving the report so that a reader never sees half a file.
 #include "report/report_file.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/fd_write.h"
+#include "platform/temp_file.h"
 
 namespace {
-
-// A file made by mkstemp: closed, and removed unless it was renamed into place.
-class temp_file {
-public:
-    explicit temp_file(const std::string &name_template) : name_(name_template.begin(), name_template.end())
-    {
-        name_.push_back('\0');
-        fd_ = mkstemp(name_.data());
-        exists_ = fd_ >= 0;
-    }
-    ~temp_file()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        if (exists_)
-            std::remove(name_.data());
-    }
-    temp_file(const temp_file &) = delete;
-    temp_file &operator=(const temp_file &) = delete;
-
-    bool created() const { return exists_; }
-    int fd() const { return fd_; }
-    const char *name() const { return name_.data(); }
-
-    bool close_file()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-    // After a rename the name belongs to the report, not to us.
-    void mark_renamed() { exists_ = false; }
-
-private:
-    std::vector<char> name_;
-    int fd_ = -1;
-    bool exists_ = false;
-};
 
 struct xml_freer {
     void operator()(xmlChar *p) const { xmlFree(p); }
@@ -95,10 +57,11 @@ std::optional<std::string> save_document_atomically(xmlDocPtr doc, const std::st
     if (fchmod(temp.fd(), report_mode(path)) != 0 ||
         !write_all(temp.fd(), text.get(), static_cast<size_t>(size)) || fsync(temp.fd()) != 0)
         return error_text(errno);
-    if (!temp.close_file())
+    if (!temp.close_fd())
         return error_text(errno);
-    if (std::rename(temp.name(), path.c_str()) != 0)
+    if (std::rename(temp.name().c_str(), path.c_str()) != 0)
         return error_text(errno);
-    temp.mark_renamed();
+    // After the rename the name belongs to the report.
+    temp.keep();
     return std::nullopt;
 }

@@ -1,24 +1,16 @@
+// The discovery report writer: header, one element per device, the atomic save.
 #include "report/report_writer.h"
 
-#include <cstdio>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <string>
 
-#include "control/console.h"
-#include "discovery/catalog.h"
-#include "discovery/inventory.h"
-#include "globals.h"
 #include "report/fw_items.h"
 #include "report/interface_name.h"
 #include "report/report_file.h"
 #include "report/value_item.h"
 
 namespace {
-
-// Whether the last xml_discovery_report left a report at g_XMLDiscoveryReport.
-bool report_saved = false;
 
 // Root and header of the report: element names and their values.
 const char *const k_header_names[] = {"valtrix_rom_discovery", "type", "alt_name", "version", "takes_effect"};
@@ -50,13 +42,13 @@ bus_parts split_bus_address(const std::string &address)
     return parts;
 }
 
-std::string device_id_of(const nic_info &nic)
+std::string device_id_of(event_log &log, const nic_info &nic)
 {
     if (nic.pinterfacename) {
         if (std::optional<std::string> name = find_interface_name(*nic.pinterfacename))
             return *name;
     }
-    log_mellanox_event(pmstflint_fout, LOG_ERROR, "deviceId:Writing Interface Name\n");
+    log_mellanox_event(log, LOG_ERROR, "deviceId:Writing Interface Name\n");
     return nic.pinterfacename.value_or("");
 }
 
@@ -67,90 +59,78 @@ struct doc_freer {
     void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
 };
 
-void log_not_written(const std::string &reason)
+void log_not_written(event_log &log, const std::string &path, const std::string &reason)
 {
-    log_mellanox_event(pmstflint_fout, LOG_ERROR,
-                       "xml_discovery_report: Failed to write " + g_XMLDiscoveryReport + ": " + reason + "\n");
+    log_mellanox_event(log, LOG_ERROR, "xml_discovery_report: Failed to write " + path + ": " + reason + "\n");
 }
 
 } // namespace
 
-int discover_HW()
+bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const std::string &path)
 {
-    open_event_log();
-    if (build_NIC_list() != 0)
-        return 2;
-    xml_discovery_report();
-    return report_saved ? 0 : 2;
-}
-
-void xml_discovery_report()
-{
-    report_saved = false;
-    xmlTextWriterPtr raw_writer = nullptr;
     xmlDocPtr raw_doc = nullptr;
-    write_XML_start_elements(&raw_writer, &raw_doc);
+    xmlTextWriterPtr raw_writer = write_XML_start_elements(log, &raw_doc);
     // Declared in this order so that the writer, which feeds the document, goes first.
     const std::unique_ptr<xmlDoc, doc_freer> doc(raw_doc);
     std::unique_ptr<xmlTextWriter, writer_freer> writer(raw_writer);
 
     // Without a writer every item would fail; only ending the document reports it.
     if (writer) {
-        for (int i = 0; i < g_nNics; ++i) {
-            if (g_ninfo[static_cast<size_t>(i)].flags & 1)
-                write_XML_device_elements(&raw_writer, i);
+        for (nic_info &nic : ports) {
+            if (nic.has(nic_complete))
+                write_XML_device_elements(log, writer.get(), nic);
         }
     }
     if (!writer || xmlTextWriterEndDocument(writer.get()) < 0) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "Error at XmlTextWriterEndDocument\n");
-        log_not_written("the document could not be completed");
-        return;
+        log_mellanox_event(log, LOG_ERROR, "Error at XmlTextWriterEndDocument\n");
+        log_not_written(log, path, "the document could not be completed");
+        return false;
     }
     writer.reset();
-    if (std::optional<std::string> failure = save_document_atomically(doc.get(), g_XMLDiscoveryReport)) {
-        log_not_written(*failure);
-        return;
+    if (std::optional<std::string> failure = save_document_atomically(doc.get(), path)) {
+        log_not_written(log, path, *failure);
+        return false;
     }
-    report_saved = true;
+    return true;
 }
 
-void write_XML_start_elements(xmlTextWriterPtr *writer, xmlDocPtr *doc)
+xmlTextWriterPtr write_XML_start_elements(event_log &log, xmlDocPtr *doc)
 {
     *doc = nullptr;
-    *writer = xmlNewTextWriterDoc(doc, 0);
-    if (!*writer) {
-        log_mellanox_event(pmstflint_fout, LOG_ERROR, "write_XML_start_elements: Error creating teh xml writer\n");
-        return;
+    xmlTextWriterPtr writer = xmlNewTextWriterDoc(doc, 0);
+    if (!writer) {
+        log_mellanox_event(log, LOG_ERROR, "write_XML_start_elements: Error creating teh xml writer\n");
+        return nullptr;
     }
-    xmlTextWriterSetIndent(*writer, 1);
-    xmlTextWriterSetIndentString(*writer, xml_text("    "));
-    xmlTextWriterStartDocument(*writer, nullptr, "UTF-8", nullptr);
+    xmlTextWriterSetIndent(writer, 1);
+    xmlTextWriterSetIndentString(writer, xml_text("    "));
+    xmlTextWriterStartDocument(writer, nullptr, "UTF-8", nullptr);
 
-    xmlTextWriterStartElement(*writer, xml_text(k_header_names[0]));
-    xmlTextWriterWriteAttribute(*writer, xml_text("version"), xml_text(k_header_values[0]));
+    xmlTextWriterStartElement(writer, xml_text(k_header_names[0]));
+    xmlTextWriterWriteAttribute(writer, xml_text("version"), xml_text(k_header_values[0]));
     for (size_t i = 1; i < std::size(k_header_names); ++i)
-        write_value_item(*writer, k_header_names[i], k_header_values[i]);
-    xmlTextWriterStartElement(*writer, xml_text("devices"));
+        write_value_item(writer, k_header_names[i], k_header_values[i]);
+    xmlTextWriterStartElement(writer, xml_text("devices"));
+    return writer;
 }
 
-void write_XML_device_elements(xmlTextWriterPtr *writer, int IdxNic)
+void write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
 {
-    const nic_info &nic = g_ninfo[static_cast<size_t>(IdxNic)];
     const bus_parts bus = split_bus_address(nic.pbus_info.value_or(""));
 
-    xmlTextWriterStartElement(*writer, xml_text("device"));
-    write_value_item(*writer, "device_id", device_id_of(nic));
-    write_value_item(*writer, "venid", pci_id_text(nic.ven_id));
-    write_value_item(*writer, "devid", pci_id_text(nic.dev_id));
-    write_value_item(*writer, "subvenid", pci_id_text(nic.sub_ven_id));
-    write_value_item(*writer, "subdevid", pci_id_text(nic.sub_dev_id));
-    write_value_item(*writer, "macaddress", nic.pcurrent_mac.value_or(""));
-    write_value_item(*writer, "product_id", nic.pxmlName.empty() ? "" : nic.pxmlName[0].value_or(""));
-    write_value_item(*writer, "busnumber", bus.bus);
-    write_value_item(*writer, "devicenumber", bus.device);
-    write_value_item(*writer, "funcnumber", bus.function);
-    write_value_item(*writer, "slotnumber", nic.pPort.value_or(""));
-    write_value_item(*writer, "nictype", "MELLANOX");
-    write_XML_FW_item(writer, IdxNic);
-    xmlTextWriterEndElement(*writer);
+    xmlTextWriterStartElement(writer, xml_text("device"));
+    write_value_item(writer, "device_id", device_id_of(log, nic));
+    write_value_item(writer, "venid", pci_id_text(nic.ven_id));
+    write_value_item(writer, "devid", pci_id_text(nic.dev_id));
+    write_value_item(writer, "subvenid", pci_id_text(nic.sub_ven_id));
+    write_value_item(writer, "subdevid", pci_id_text(nic.sub_dev_id));
+    write_value_item(writer, "macaddress", nic.pcurrent_mac.value_or(""));
+    write_value_item(writer, "product_id", nic.images.empty() ? "" : nic.images[0].name.value_or(""));
+    write_value_item(writer, "busnumber", bus.bus);
+    write_value_item(writer, "devicenumber", bus.device);
+    write_value_item(writer, "funcnumber", bus.function);
+    write_value_item(writer, "slotnumber", nic.pPort.value_or(""));
+    write_value_item(writer, "nictype", "MELLANOX");
+    write_XML_FW_item(writer, nic);
+    xmlTextWriterEndElement(writer);
 }

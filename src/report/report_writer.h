@@ -1,10 +1,21 @@
+// Writing the discovery report of an inventory.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include <libxml/tree.h>
 #include <libxml/xmlwriter.h>
 
-// -d: writes the discovery report to g_XMLDiscoveryReport; 0 written, 2 not.
-int discover_HW();
-void xml_discovery_report();
-void write_XML_start_elements(xmlTextWriterPtr *writer, xmlDocPtr *doc);
-void write_XML_device_elements(xmlTextWriterPtr *writer, int IdxNic);
+#include "core/event_log.h"
+#include "core/records.h"
+
+// Writes one device element per complete port and saves the report at path;
+// false (logged) when it could not be written.
+bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const std::string &path);
+
+// The writer of a new document, with the report's root and header items
+// written and its devices element opened; null (logged) when none could be made.
+xmlTextWriterPtr write_XML_start_elements(event_log &log, xmlDocPtr *doc);
+
+void write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic);

@@ -5,12 +5,13 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
 
-#include "control/console.h"
-#include "globals.h"
+#include "core/console.h"
+#include "fake_tools.h"
 
 namespace {
 
@@ -18,44 +19,41 @@ namespace {
 const std::string k_prompt = "Flash 100% of %s now?\n";
 const std::string k_question = k_prompt + " y/n/q (y):";
 // A default that no answer word gives, so that a test sees where the default is taken.
-constexpr int k_default = 7;
+constexpr answer k_default = answer::continue_all;
 
 class Prompt : public ::testing::Test {
 protected:
+    // The log is mstflint.log of the working directory: one of the test's own.
     void SetUp() override
     {
-        pmstflint_fout = std::fopen(log_.c_str(), "w");
-        ASSERT_NE(pmstflint_fout, nullptr);
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+        ASSERT_TRUE(run_.log.open());
     }
-    void TearDown() override
-    {
-        std::fclose(pmstflint_fout);
-        pmstflint_fout = nullptr;
-        g_iFlag = 0;
-        std::remove(log_.c_str());
-        std::remove(input_.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
     void feed(const std::string &input)
     {
         std::ofstream(input_, std::ios::binary) << input;
         ASSERT_NE(std::freopen(input_.c_str(), "r", stdin), nullptr);
     }
-    static int ask() { return nfwu_yesno(k_prompt, k_default, k_default, k_default, "y"); }
+    answer ask() { return nfwu_yesno(run_.ctx, k_prompt, k_default, "y"); }
     std::string logged() const
     {
-        std::ifstream in(log_);
+        std::ifstream in(dir_ + "/mstflint.log");
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     // Named after the process: ctest runs each test in a process of its own, side by side.
-    const std::string log_ = ::testing::TempDir() + "console_test." + std::to_string(getpid()) + ".log";
-    const std::string input_ = log_ + ".input";
+    const std::string dir_ = ::testing::TempDir() + "console_test." + std::to_string(getpid());
+    const std::string input_ = dir_ + "/input";
+    test_run run_;
 };
 
 TEST_F(Prompt, AnswerCodesUntilTheInputEnds)
 {
-    const std::vector<std::pair<std::string, int>> answers = {
-        {"y", 0}, {"yes", 0}, {"Y", 0}, {"Yes", 0}, {"YES", 0}, {"q", 2}, {"Q", 2}, {"Quit", 2}, {"QUIT", 2},
-        {"quit", 2}, {"c", 3}, {"C", 3}, {"n", 1}, {"Yes ", 1}, {" yes", 1}, {"yess", 1}, {"QUIT ", 1},
+    const answer y = answer::yes, q = answer::quit, c = answer::continue_all, n = answer::no;
+    const std::vector<std::pair<std::string, answer>> answers = {
+        {"y", y}, {"yes", y}, {"Y", y}, {"Yes", y}, {"YES", y}, {"q", q}, {"Q", q}, {"Quit", q}, {"QUIT", q},
+        {"quit", q}, {"c", c}, {"C", c}, {"n", n}, {"Yes ", n}, {" yes", n}, {"yess", n}, {"QUIT ", n},
         {"", k_default}};
     std::string input;
     for (const auto &[line, code] : answers)
@@ -65,7 +63,7 @@ TEST_F(Prompt, AnswerCodesUntilTheInputEnds)
         EXPECT_EQ(ask(), code) << '"' << line << '"';
     const std::string before = logged();
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(ask(), 2) << "the end of input quits, unlogged";
+    EXPECT_EQ(ask(), answer::quit) << "the end of input quits, unlogged";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), k_question + "Unknown input problem!\nQuit...\n");
     EXPECT_EQ(logged(), before);
 }
@@ -75,7 +73,7 @@ TEST_F(Prompt, QuestionIsShownAndTheExchangeLoggedWithTheLocalTime)
     feed("yes\n");
     ::testing::internal::CaptureStdout();
     const std::time_t before = std::time(nullptr);
-    EXPECT_EQ(ask(), 0);
+    EXPECT_EQ(ask(), answer::yes);
     const std::time_t after = std::time(nullptr);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), k_question);
     // The 24-character ctime form, without its newline.
@@ -87,24 +85,24 @@ TEST_F(Prompt, QuestionIsShownAndTheExchangeLoggedWithTheLocalTime)
 TEST_F(Prompt, LongLineIsReadInPartsAndLoggedCut)
 {
     feed(std::string(499, 'x') + "y\n");
-    EXPECT_EQ(ask(), 1);
+    EXPECT_EQ(ask(), answer::no);
     const std::string cut = (k_question + " " + std::string(499, 'x')).substr(0, 499);
     EXPECT_TRUE(logged().ends_with("] " + cut + "\n")) << logged();
-    EXPECT_EQ(ask(), 0) << "the rest of the line answers the next prompt";
+    EXPECT_EQ(ask(), answer::yes) << "the rest of the line answers the next prompt";
 }
 
 TEST_F(Prompt, SilentAndYesRunsAnswerYesUnaskedAndReadNothing)
 {
     feed("n\n");
-    for (int flags : {0x0002, 0x0010}) {
-        g_iFlag = flags;
+    for (bool *flag : {&run_.opts.silent, &run_.opts.yes}) {
+        *flag = true;
         ::testing::internal::CaptureStdout();
-        EXPECT_EQ(nfwu_yesno(k_prompt, 1, 1, 1, "n"), 0) << flags;
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << flags;
+        EXPECT_EQ(nfwu_yesno(run_.ctx, k_prompt, answer::no, "n"), answer::yes);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+        *flag = false;
     }
-    g_iFlag = 0;
     EXPECT_EQ(logged(), "");
-    EXPECT_EQ(ask(), 1) << "the input was left unread";
+    EXPECT_EQ(ask(), answer::no) << "the input was left unread";
 }
 
 } // namespace

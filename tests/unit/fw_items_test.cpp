@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "globals.h"
 #include "report/fw_items.h"
 
 // The version and action items of a complete record, and the flash they request (bit 1 of flags).
@@ -27,23 +26,19 @@ TEST(FwItems, VersionAndActionFollowTheNumericOrderOfTheImages)
     for (const item_case &c : cases) {
         SCOPED_TRACE(c.version + " " + c.action);
         nic_info nic;
-        nic.flags = 1;
-        nic.uCurROMmaj = c.installed[0];
-        nic.uCurROMmin = c.installed[1];
-        nic.uCurROMrel = c.installed[2];
-        for (const triple &image : c.images) {
-            nic.uFwROMmaj.push_back(image[0]);
-            nic.uFwROMmin.push_back(image[1]);
-            nic.uFwROMrel.push_back(image[2]);
-        }
-        nic.fw_count = static_cast<int>(c.images.size());
-        g_ninfo = {nic};
+        nic.flags = nic_complete;
+        nic.current = {c.installed[0], c.installed[1], c.installed[2]};
+        for (const triple &image : c.images)
+            nic.images.push_back({{image[0], image[1], image[2]}, {}, {}});
+        const std::vector<catalog_image> images = nic.images;
         std::string version = "stale", action = "stale";
-        build_XML_FW_item_version("ROM", version, 0);
-        recommend_XML_FW_action("ROM", action, 0);
+        build_XML_FW_item_version("ROM", version, nic);
+        recommend_XML_FW_action("ROM", action, nic);
         EXPECT_EQ(version, c.version);
         EXPECT_EQ(action, c.action);
-        EXPECT_EQ((g_ninfo[0].flags & 2) != 0, c.action == "upgrade" || c.action == "rewrite");
-        EXPECT_EQ(g_ninfo[0].uFwROMmaj, nic.uFwROMmaj) << "the record's catalog order is left alone";
+        EXPECT_EQ(nic.has(nic_flash_requested), c.action == "upgrade" || c.action == "rewrite");
+        ASSERT_EQ(nic.images.size(), images.size());
+        for (size_t i = 0; i < images.size(); ++i)
+            EXPECT_EQ(nic.images[i].version, images[i].version) << "the record's catalog order is left alone";
     }
 }

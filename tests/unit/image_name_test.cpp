@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
+#include "fake_tools.h"
 #include "flash/image_name.h"
 
 // The address goes into a shell command line: one that is no PCI address
@@ -10,13 +10,13 @@
 TEST(ModifyImagename, AnAddressThatIsNoPciAddressRunsNothing)
 {
     const std::string marker = "image-name-test-ran-a-command";
-    std::filesystem::remove(marker);
+    test_run run;
     for (const opt_text &address : {opt_text("0000:04:00.0;touch " + marker), opt_text()}) {
         nic_info nic;
         nic.pbus_info = address;
-        nic.pxmlFwImage = {std::string("Tamaro")};
-        EXPECT_NE(modify_imagename(nic, nullptr), 0);
-        EXPECT_EQ(nic.pxmlFwImage[0], "Tamaro");
+        nic.images = {catalog_image {{}, std::string("Tamaro"), {}}};
+        EXPECT_NE(modify_imagename(run.ctx, nic, nullptr), 0);
+        EXPECT_EQ(nic.images[0].file, "Tamaro");
     }
-    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_TRUE(run.tools.calls.empty());
 }

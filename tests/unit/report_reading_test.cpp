@@ -1,23 +1,11 @@
-// The pure parts of reading a report: hexadecimal IDs and bus addresses.
+// Bus addresses from a report: only the PCI form may reach a command line.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "discovery/bus_address.h"
-#include "report/report_update.h"
-
-// Up to four characters; the punctuation from 0x2A to 0x3F counts as digits worth their low four bits.
-TEST(Axtoi, FollowsItsCharacterRule)
-{
-    const std::vector<std::pair<std::string, int32_t>> cases = {
-        {"15B3", 0x15B3}, {"15b3", 0x15B3}, {"AbCd", 0xABCD}, {"15B3F", 0x15B3}, {"7", 0x7},  {"", 0},
-        {"0x10", 0},      {"1g23", 1},      {" 15B3", 0},     {"15 B3", 0x15},   {"*", 0xA},  {"?", 0xF},
-        {"1-2.", 0x1D2E}, {"G", 0},         {"a`", 0xA},      {"A@", 0xA}};
-    for (const auto &[text, value] : cases)
-        EXPECT_EQ(axtoi(text), value) << '"' << text << '"';
-}
+#include "core/bus_address.h"
 
 TEST(BusAddress, AcceptsOnlyThePciForm)
 {

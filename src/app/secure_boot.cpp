@@ -1,58 +1,48 @@
-#include "control/secure_boot.h"
+// Asking the Secure Boot query tool, then starting the adapter service and checking the installed flash tool.
+#include "app/secure_boot.h"
 
 #include <cstdio>
 
-#include "globals.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/text.h"
 
-namespace {
-int refuse(int result)
-{
-    boot_value = result;
-    return result;
-}
-} // namespace
-
-int get_boot_mode()
+boot_mode get_boot_mode(tool_runner &tools)
 {
     const std::string query = system_path("/usr/bin/mokutil") + " --sb-state";
-    std::optional<std::vector<std::string>> lines = read_command_lines(query);
+    std::optional<std::vector<std::string>> lines = tools.read_lines(query);
     if (!lines) {
         std::printf("\nERROR: In popen for mokutil, call failed \n\n");
-        return refuse(3);
+        return boot_mode::check_failed;
     }
     if (lines->empty())
-        return 0;
+        return boot_mode::disabled;
     std::string first = lines->front();
     if (first.size() > 499)
         first.resize(499);
     if (!contains_nocase(first, "enabled"))
-        return 0;
+        return boot_mode::disabled;
 
     const std::string mst = system_path("/usr/bin/mst");
     const std::string status_cmd = mst + " status";
-    int rc = shell_exit_status(status_cmd);
+    int rc = tools.shell(status_cmd);
     if (rc == -1) {
         std::printf("\nERROR: Failed to execute \"%s\"\n", status_cmd.c_str());
-        return refuse(3);
+        return boot_mode::check_failed;
     }
     if (rc == 127) {
         std::printf("\nERROR: \"%s\" command not found.\n", status_cmd.c_str());
-        return refuse(2);
+        return boot_mode::enabled_without_tools;
     }
 
-    rc = shell_exit_status(mst + " start");
+    rc = tools.shell(mst + " start");
     if (rc == -1 || rc == 127) {
         std::printf("\nERROR: Unable to start mst service\n");
-        return refuse(3);
+        return boot_mode::check_failed;
     }
 
-    rc = shell_exit_status(system_path("/usr/bin/flint") + " --help > /dev/null");
+    rc = tools.shell(system_path("/usr/bin/flint") + " --help > /dev/null");
     if (rc == -1 || rc == 127)
-        return refuse(2);
+        return boot_mode::enabled_without_tools;
 
-    boot_value = 1;
-    return 1;
+    return boot_mode::enabled;
 }

@@ -1,4 +1,5 @@
-#include "discovery/bus_address.h"
+// Checking and joining PCI bus-address texts.
+#include "core/bus_address.h"
 
 #include <cctype>
 #include <cstddef>

@@ -1,3 +1,4 @@
+// PCI bus-address texts: joining a report's address items and checking the form before a shell sees it.
 #pragma once
 
 #include <string>

@@ -1,0 +1,82 @@
+// Entry: the command line, the banner, the Secure Boot check and the dispatch to one mode.
+#include <cstdio>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/discover_hw.h"
+#include "app/report_update.h"
+#include "app/secure_boot.h"
+#include "app/show_current.h"
+#include "app/upgrade_run.h"
+#include "core/console.h"
+#include "core/event_log.h"
+#include "platform/process.h"
+#include "platform/tools.h"
+
+namespace {
+
+void print_banner()
+{
+    const std::string rule(98, '#');
+    std::printf("\n%s\n", rule.c_str());
+    std::printf("%s\n", "Valtrix Mellanox InfiniBand Online Firmware Upgrade Utility for Linux\n"
+                        "Copyright (C) Valtrix. Burns firmware on adapters of PCI vendor 15B3; run as root.");
+    std::printf("%s\n\n", rule.c_str());
+    std::fflush(stdout);
+}
+
+int run_mode_of(run_mode mode, run_context &ctx)
+{
+    switch (mode) {
+    case run_mode::show_current: return show_current(ctx);
+    case run_mode::discover: return discover_HW(ctx);
+    case run_mode::update: return read_discovery_report(ctx);
+    case run_mode::upgrade: break;
+    }
+    return fwupg(ctx);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    options opts;
+    switch (verify_cmd_line_options(argc, argv, opts)) {
+    case cmdline_check::proceed: break;
+    case cmdline_check::ignored: return 0;
+    case cmdline_check::malformed: usage(opts); return 1;
+    }
+    if (const std::optional<int> status = parse_options(argc, argv, opts))
+        return *status;
+
+    print_banner();
+
+    system_tools tools;
+    boot_state boot;
+    switch (get_boot_mode(tools)) {
+    case boot_mode::disabled: print_message(opts, "SecureBoot is disabled.\n"); break;
+    case boot_mode::enabled:
+        print_message(opts, "SecureBoot is enabled.\n");
+        boot.installed_tool = true;
+        break;
+    case boot_mode::enabled_without_tools:
+        print_message(opts,
+                      "SecureBoot is enabled. mst and flint tools are not available/installed for firmware flash.\n");
+        return 1;
+    case boot_mode::check_failed: print_message(opts, "Unable to determine the boot mode\n"); return 1;
+    }
+
+    const std::optional<run_mode> mode = choose_mode(opts);
+    if (!mode) {
+        usage(opts);
+        return 1;
+    }
+
+    event_log log;
+    run_context ctx {opts, boot, log, tools};
+    const int status = run_mode_of(*mode, ctx);
+    // A signal held back during a burn ends the process as that signal would have.
+    if (ctx.outcome.deferred_signal != 0)
+        act_on_deferred_signal(ctx.outcome.deferred_signal);
+    return status;
+}

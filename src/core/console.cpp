@@ -1,0 +1,84 @@
+// Console output, the y/n/q prompt with its logged exchange, and do_command.
+#include "core/console.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "core/event_log.h"
+#include "platform/tools.h"
+
+namespace {
+// Longest line the prompt reads at once, and longest logged exchange.
+constexpr size_t k_prompt_line_max = 499;
+
+// Reads one line of at most k_prompt_line_max characters; the rest of a
+// longer line is left for the next read. Nothing when input has ended.
+std::optional<std::string> read_prompt_line()
+{
+    std::string line;
+    int c;
+    while (line.size() < k_prompt_line_max && (c = std::fgetc(stdin)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n')
+            break;
+    }
+    if (line.empty())
+        return std::nullopt;
+    return line;
+}
+} // namespace
+
+void print_message(const options &opts, const std::string &msg)
+{
+    if (opts.console_silenced())
+        return;
+    std::fwrite(msg.data(), 1, msg.size(), stdout);
+    std::fflush(stdout);
+}
+
+void print_message(const run_context &ctx, const std::string &msg)
+{
+    print_message(ctx.opts, msg);
+}
+
+answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, const std::string &yorn)
+{
+    if (ctx.opts.silent || ctx.opts.yes)
+        return answer::yes;
+
+    const std::string question = prompt + " y/n/q (" + yorn + "):";
+    print_message(ctx, question);
+
+    std::optional<std::string> line = read_prompt_line();
+    if (!line) {
+        print_message(ctx, "Unknown input problem!\nQuit...\n");
+        return answer::quit;
+    }
+
+    std::string exchange = question + " " + *line + "\n";
+    if (exchange.size() > k_prompt_line_max)
+        exchange.resize(k_prompt_line_max);
+    log_mellanox_event(ctx.log, LOG_INFO, exchange);
+
+    const size_t length = line->size();
+    if (!line->empty() && line->back() == '\n')
+        line->pop_back();
+    if (length == 1)
+        return def_ans;
+
+    const std::string &text = *line;
+    if (text == "y" || text == "yes" || text == "Y" || text == "Yes" || text == "YES")
+        return answer::yes;
+    if (text == "q" || text == "Q" || text == "Quit" || text == "QUIT" || text == "quit")
+        return answer::quit;
+    if (text == "c" || text == "C")
+        return answer::continue_all;
+    return answer::no;
+}
+
+int do_command(tool_runner &tools, const std::string &command)
+{
+    std::printf("%s \n", command.c_str());
+    std::fflush(stdout);
+    return tools.shell(command);
+}

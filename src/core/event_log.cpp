@@ -1,0 +1,40 @@
+// Opening and appending to the event log.
+#include "core/event_log.h"
+
+#include <cerrno>
+#include <ctime>
+
+const char *const LOG_INFO = "[INFO]     ";
+const char *const LOG_WARNING = "[WARNING]  ";
+const char *const LOG_ERROR = "[ERROR]    ";
+
+bool event_log::open()
+{
+    static const char log_name[] = "mstflint.log";
+    file_.reset(std::fopen(log_name, "a"));
+    if (!file_) {
+        const int err = errno;
+        std::fprintf(stderr, "FWUPG_ERROR: could not open %s (%d), %s,%d\n", log_name, err, "mstflint", __LINE__);
+        return false;
+    }
+    return true;
+}
+
+void event_log::write(const char *tag, const std::string &text)
+{
+    if (!file_)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char when[64];
+    // The 24-character ctime form without its newline.
+    std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", &local);
+    std::fprintf(file_.get(), "%s [%s] %s\n", tag, when, text.c_str());
+    std::fflush(file_.get());
+}
+
+void log_mellanox_event(event_log &log, const char *pevent_tag, const std::string &pextra_text)
+{
+    log.write(pevent_tag, pextra_text);
+}

@@ -1,0 +1,29 @@
+// The event log mstflint.log: time-stamped, tagged entries appended by every run.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Event-log tags, 11 characters each.
+extern const char *const LOG_INFO;
+extern const char *const LOG_WARNING;
+extern const char *const LOG_ERROR;
+
+class event_log {
+public:
+    // Opens mstflint.log in the working directory for appending. When it cannot,
+    // says so on standard error and answers false: the mode then ends with status 1.
+    bool open();
+    // Appends one entry and flushes it; nothing before open().
+    void write(const char *tag, const std::string &text);
+
+private:
+    struct closer {
+        void operator()(FILE *f) const { std::fclose(f); }
+    };
+    std::unique_ptr<FILE, closer> file_;
+};
+
+// Appends one time-stamped entry to the log.
+void log_mellanox_event(event_log &log, const char *pevent_tag, const std::string &pextra_text);

@@ -1,0 +1,49 @@
+// The state of one run: the options read once, what the run has done so far, and the context passed down.
+#pragma once
+
+#include <string>
+
+class event_log;
+class tool_runner;
+
+// The options of the command line, parsed once and read-only afterwards.
+struct options {
+    bool show_current = false; // -c
+    bool silent = false;       // -s: no console messages, no prompts
+    bool force = false;        // -F, -f: burn even when nothing is newer
+    bool prompt = false;       // -p
+    bool yes = false;          // -y: every prompt answered yes
+    bool discover = false;     // -d
+    bool update = false;       // -u
+    std::string report_path;   // the second word, or the default report name
+
+    // Console messages are for interactive runs: silent, report-writing and report-driven runs print none.
+    bool console_silenced() const { return silent || update || discover; }
+    // The flash tool runs silently in silent and report-driven runs.
+    bool silent_tool() const { return silent || update; }
+};
+
+// What the run has done so far; never cleared during a run.
+struct run_outcome {
+    bool quit = false;               // the operator quit
+    bool failed = false;             // a burn failed
+    bool flashed = false;            // a burn succeeded
+    bool no_more_questions = false;  // the operator answered "continue": no further port is offered
+    bool waiting_notice_shown = false; // the "several minutes" notice is logged once per run
+    int latest_skips = 0;            // ports a silent run left alone because they had the newest image
+    int deferred_signal = 0;         // a signal held back during a burn; the run ends by it
+};
+
+// Which flash tool the Secure Boot check left usable.
+struct boot_state {
+    bool installed_tool = false; // Secure Boot is on: /usr/bin/flint replaces the package's tool
+};
+
+// Everything a mode and the steps below it work on, owned by main.
+struct run_context {
+    const options &opts;
+    boot_state boot;
+    event_log &log;
+    tool_runner &tools;
+    run_outcome outcome {};
+};

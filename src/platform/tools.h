@@ -1,0 +1,34 @@
+// The one interface through which the program runs outside programs, so that tests can stand in for them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+class tool_runner {
+public:
+    virtual ~tool_runner() = default;
+    // Runs a command through the shell and returns its standard output as lines
+    // (line ends kept), or nothing when it could not be started.
+    virtual std::optional<std::vector<std::string>> read_lines(const std::string &command) = 0;
+    // Runs a command through the shell: its exit status, 127 when not found, -1 when no shell ran.
+    virtual int shell(const std::string &command) = 0;
+    // Runs the flash tool's burn without a shell; see run_flash_tool.
+    virtual burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) = 0;
+};
+
+// The real programs of the system.
+class system_tools final : public tool_runner {
+public:
+    std::optional<std::vector<std::string>> read_lines(const std::string &command) override
+    {
+        return read_command_lines(command);
+    }
+    int shell(const std::string &command) override { return shell_exit_status(command); }
+    burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) override
+    {
+        return run_flash_tool(path, argv, capture_fd);
+    }
+};

@@ -1,0 +1,167 @@
+// The report reader: node walking, the items each device is made of, and the old hexadecimal reading.
+#include "report/report_reader.h"
+
+#include <functional>
+#include <memory>
+
+#include "core/bus_address.h"
+#include "core/versions.h"
+
+namespace {
+
+using reader_ptr = std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)>;
+
+// Reads the whole report once, handing every node to visit. Logs and answers
+// false when the report cannot be opened or is not well-formed.
+bool walk_report(event_log &log, const std::string &path, const std::function<void(xmlTextReaderPtr)> &visit)
+{
+    reader_ptr reader(xmlNewTextReaderFilename(path.c_str()), &xmlFreeTextReader);
+    if (!reader) {
+        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open " + path + "\n");
+        return false;
+    }
+    int ret;
+    while ((ret = xmlTextReaderRead(reader.get())) == 1)
+        visit(reader.get());
+    reader.reset();
+    if (ret != 0) {
+        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to parse " + path + "\n");
+        return false;
+    }
+    return true;
+}
+
+std::string node_name(xmlTextReaderPtr reader)
+{
+    const xmlChar *name = xmlTextReaderConstName(reader);
+    return name ? reinterpret_cast<const char *>(name) : "--";
+}
+
+bool asks_for_flashing(const std::string &action)
+{
+    return action.find("upgrade") != std::string::npos || action.find("rewrite") != std::string::npos ||
+           action.find("downgrade") != std::string::npos;
+}
+
+// At the action item the bus address is rebuilt from the items read so far;
+// without all three the device has none.
+void rebuild_bus_address(nic_info &rec)
+{
+    if (rec.busnumber && rec.devicenumber && rec.funcnumber)
+        rec.pbus_info = join_bus_address(*rec.busnumber, *rec.devicenumber, *rec.funcnumber);
+    else
+        rec.pbus_info.reset();
+}
+
+// Items that fill the device record.
+void store_record_item(event_log &log, const std::string &name, const std::string &value, nic_info &rec,
+                       const std::string &image_type)
+{
+    if (name == "device_id")
+        rec.pinterfacename = value;
+    else if (name == "venid")
+        rec.ven_id = axtoi(value);
+    else if (name == "devid")
+        rec.dev_id = axtoi(value);
+    else if (name == "subvenid")
+        rec.sub_ven_id = axtoi(value);
+    else if (name == "subdevid")
+        rec.sub_dev_id = axtoi(value);
+    else if (name == "macaddress")
+        rec.pcurrent_mac = value;
+    else if (name == "busnumber")
+        rec.busnumber = value;
+    else if (name == "devicenumber")
+        rec.devicenumber = value;
+    else if (name == "funcnumber")
+        rec.funcnumber = value;
+    else if (name == "slotnumber")
+        rec.pPort = value;
+    else if (name == "active_version")
+        read_FW_cur_version(log, &rec, image_type, value);
+    else if (name == "action") {
+        if (asks_for_flashing(value))
+            rec.flags |= nic_flash_requested;
+        rebuild_bus_address(rec);
+    }
+}
+
+void store_item(event_log &log, const std::string &name, const std::string &value, report_reading &reading)
+{
+    const bool in_device = reading.idx >= 0 && static_cast<size_t>(reading.idx) < reading.devices.size();
+    if (name == "type")
+        reading.current_image_type = value;
+    else if (name == "firmware_id") {
+        if (in_device)
+            reading.devices[static_cast<size_t>(reading.idx)].firmware_id = value;
+    } else if (in_device)
+        store_record_item(log, name, value, reading.devices[static_cast<size_t>(reading.idx)].rec,
+                          reading.current_image_type);
+}
+
+} // namespace
+
+std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path)
+{
+    int device_count = 0;
+    if (!walk_report(log, path, [&](xmlTextReaderPtr reader) { read_num_device_elements(reader, &device_count); }))
+        return std::nullopt;
+
+    report_reading reading;
+    reading.devices.resize(static_cast<size_t>(device_count));
+    if (!walk_report(log, path, [&](xmlTextReaderPtr reader) { process_node(log, reader, reading); }))
+        return std::nullopt;
+    return std::move(reading.devices);
+}
+
+void read_num_device_elements(xmlTextReaderPtr reader, int *count)
+{
+    if (node_name(reader) == "device" && xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT)
+        ++*count;
+}
+
+void process_node(event_log &log, xmlTextReaderPtr reader, report_reading &reading)
+{
+    const std::string name = node_name(reader);
+    const int type = xmlTextReaderNodeType(reader);
+    if (name == "device" && type == XML_READER_TYPE_END_ELEMENT)
+        ++reading.idx;
+    if (type != XML_READER_TYPE_ELEMENT)
+        return;
+    // Every attribute of a recognised element is its value; the last one stays.
+    while (xmlTextReaderMoveToNextAttribute(reader) == 1) {
+        const xmlChar *value = xmlTextReaderConstValue(reader);
+        store_item(log, name, value ? reinterpret_cast<const char *>(value) : "", reading);
+    }
+}
+
+void read_FW_cur_version(event_log &log, nic_info *pCurNinfo, const std::string &pImageType,
+                         const std::string &pVersion)
+{
+    if (!pCurNinfo || pVersion.find("n/a") != std::string::npos)
+        return;
+    const fw_version version = parseversions(pVersion);
+    if (pImageType.find("ROM") == std::string::npos) {
+        log_mellanox_event(log, LOG_ERROR, "read_FW_cur_version: Error Wrong image type\n");
+        return;
+    }
+    pCurNinfo->current = version;
+    pCurNinfo->flags |= nic_complete;
+}
+
+int32_t axtoi(const std::string &hexStg)
+{
+    int32_t value = 0;
+    for (size_t i = 0; i < hexStg.size() && i < 4; ++i) {
+        const unsigned char c = static_cast<unsigned char>(hexStg[i]);
+        int digit;
+        if (c >= 0x2A && c <= 0x3F)
+            digit = c & 0x0F;
+        else if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))
+            digit = (c & 0x0F) + 9;
+        else
+            break;
+        value = value * 16 + digit;
+    }
+    return value;
+}
