@@ -1,3 +1,4 @@
+// The simulated server: fake sysfs, PCI ID database, stand-in tools and a package, and runs of the utility on it.
 #pragma once
 
 // A simulated server for driving rovan-sim (and, in a private mount

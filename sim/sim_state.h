@@ -1,3 +1,4 @@
+// The state files shared by the simulated server and its stand-in tools.
 #pragma once
 
 // What the simulated server and its stand-in tools share, through files under

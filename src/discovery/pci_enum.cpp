@@ -1,3 +1,4 @@
+// PCI enumeration through libpci: network-class functions, one per device, with their vendor names.
 #include "discovery/pci_enum.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// PCI enumeration of network adapters and the PCI address text.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// Writing a whole buffer to a descriptor.
 #include "platform/fd_write.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Writing a whole buffer to a descriptor, through short and interrupted writes.
 #pragma once
 
 #include <cstddef>

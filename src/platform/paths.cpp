@@ -1,3 +1,4 @@
+// The fixed system paths: as they are in rovan, under $ROVAN_SYSROOT in rovan-sim.
 #include "platform/paths.h"
 
 #include <cstdlib>

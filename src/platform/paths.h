@@ -1,3 +1,4 @@
+// The one place every fixed system path goes through.
 #pragma once
 
 #include <string>

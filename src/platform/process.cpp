@@ -1,3 +1,4 @@
+// Running outside programs: through the shell, and the flash tool's burn with its signal holding.
 #include "platform/process.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Running outside programs: shell commands, their output, and the flash tool's burn.
 #pragma once
 
 #include <optional>

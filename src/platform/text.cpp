@@ -1,3 +1,4 @@
+// Case-insensitive text comparison.
 #include "platform/text.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Case-insensitive text comparison.
 #pragma once
 
 #include <string>

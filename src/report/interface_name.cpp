@@ -1,3 +1,4 @@
+// Finding a PCI function's network interface among the links of /sys/class/net.
 #include "report/interface_name.h"
 
 #include <algorithm>

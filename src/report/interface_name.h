@@ -1,3 +1,4 @@
+// The network interface name of a PCI function, for the report's device_id.
 #pragma once
 
 #include <optional>

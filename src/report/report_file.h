@@ -1,3 +1,4 @@
+// Saving the report atomically.
 #pragma once
 
 #include <optional>

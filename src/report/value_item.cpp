@@ -1,3 +1,4 @@
+// Writing one value item of the report.
 #include "report/value_item.h"
 
 const xmlChar *xml_text(const char *text)

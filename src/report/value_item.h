@@ -1,3 +1,4 @@
+// The report's value items and libxml2's text types.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// Whole runs of the inventory: enumeration, queries, second devices, the query-error file and fatal conditions.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// Whole runs of -c: the table of each port and the order of its versions.
 #include <gtest/gtest.h>
 
 #include <regex>

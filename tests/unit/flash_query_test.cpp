@@ -1,3 +1,4 @@
+// Cutting a labelled value from a line of the flash tool's query output.
 #include <gtest/gtest.h>
 
 #include "discovery/flash_query.h"

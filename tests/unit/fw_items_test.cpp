@@ -1,3 +1,4 @@
+// The report's version and action items.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,3 +1,4 @@
+// Image-name resolution never hands a shell anything but a PCI address.
 #include <gtest/gtest.h>
 
 #include <string>

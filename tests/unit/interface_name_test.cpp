@@ -1,3 +1,4 @@
+// The interface-name lookup in /sys/class/net.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Parsing PCI address texts into a libpci filter.
 #include <gtest/gtest.h>
 
 extern "C" {
