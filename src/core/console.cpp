@@ -60,11 +60,11 @@ answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, c
         exchange.resize(k_prompt_line_max);
     log_mellanox_event(ctx.log, LOG_INFO, exchange);
 
-    const size_t length = line->size();
-    if (!line->empty() && line->back() == '\n')
-        line->pop_back();
-    if (length == 1)
+    // Only a bare newline is Enter; a single character at the end of input is an answer.
+    if (*line == "\n")
         return def_ans;
+    if (line->back() == '\n')
+        line->pop_back();
 
     const std::string &text = *line;
     if (text == "y" || text == "yes" || text == "Y" || text == "Yes" || text == "YES")

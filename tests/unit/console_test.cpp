@@ -66,6 +66,12 @@ TEST_F(Prompt, AnswerCodesUntilTheInputEnds)
     EXPECT_EQ(ask(), answer::quit) << "the end of input quits, unlogged";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), k_question + "Unknown input problem!\nQuit...\n");
     EXPECT_EQ(logged(), before);
+    // Only a bare newline is Enter: one character and then the end of input is an answer.
+    const std::vector<std::pair<std::string, answer>> last_answers = {{"q", q}, {"n", n}, {"C", c}, {"y", y}};
+    for (const auto &[last, code] : last_answers) {
+        feed(last);
+        EXPECT_EQ(ask(), code) << '"' << last << "\" then the end of input";
+    }
 }
 
 TEST_F(Prompt, QuestionIsShownAndTheExchangeLoggedWithTheLocalTime)
