@@ -62,7 +62,8 @@ bool check_bus_address(run_context &ctx, const report_device &device, size_t idx
 device_result update_device(run_context &ctx, report_device &device, size_t idx)
 {
     nic_info &rec = device.rec;
-    if (!check_bus_address(ctx, device, idx))
+    // Without an action item a device asks for nothing, and its bus address is never built.
+    if (device.has_action && !check_bus_address(ctx, device, idx))
         return device_result::failed;
 
     const std::string key = catalog_key(rec, device.firmware_id);
@@ -70,9 +71,12 @@ device_result update_device(run_context &ctx, report_device &device, size_t idx)
     if (!entries)
         return device_result::fatal;
     if (entries->empty()) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "For " + *rec.pbus_info + " no matching firmware file in XML\n");
+        if (device.has_action)
+            log_mellanox_event(ctx.log, LOG_ERROR, "For " + *rec.pbus_info + " no matching firmware file in XML\n");
         return device_result::failed;
     }
+    if (!device.has_action)
+        return device_result::done;
 
     set_chosen_image(rec, (*entries)[newest_catalog_entry(*entries)]);
     if (!has_image_name(rec)) {

@@ -94,9 +94,12 @@ void store_item(event_log &log, const std::string &name, const std::string &valu
     else if (name == "firmware_id") {
         if (in_device)
             reading.devices[static_cast<size_t>(reading.idx)].firmware_id = value;
-    } else if (in_device)
+    } else if (in_device) {
+        if (name == "action")
+            reading.devices[static_cast<size_t>(reading.idx)].has_action = true;
         store_record_item(log, name, value, reading.devices[static_cast<size_t>(reading.idx)].rec,
                           reading.current_image_type);
+    }
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 struct report_device {
     nic_info rec;
     std::string firmware_id;
+    bool has_action = false; // without an action item a device asks for nothing
 };
 
 // What the second pass has read so far.
