@@ -36,8 +36,9 @@ std::string join_bus_address(const std::string &busnumber, const std::string &de
 bool is_pci_address(const std::string &text)
 {
     size_t pos = 0;
-    if (!take_hex_digits(text, pos, 1, 4) || !take_char(text, pos, ':'))
-        return false;
+    // The domain is optional: "05:00.0" names a function of domain 0.
+    if (!take_hex_digits(text, pos, 1, 8) || !take_char(text, pos, ':') || text.find(':', pos) == std::string::npos)
+        pos = 0;
     if (!take_hex_digits(text, pos, 1, 2) || !take_char(text, pos, ':'))
         return false;
     if (!take_hex_digits(text, pos, 1, 2) || !take_char(text, pos, '.'))

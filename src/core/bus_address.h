@@ -8,7 +8,7 @@
 std::string join_bus_address(const std::string &busnumber, const std::string &devicenumber,
                              const std::string &funcnumber);
 
-// Whether text has the form of a PCI address: 1-4 hexadecimal digits of
-// domain, ":", 1-2 of bus, ":", 1-2 of device, ".", a function 0-7. Only such
-// a text may be handed to a shell or to the flash tool.
+// Whether text has the form of a PCI address: an optional domain of 1-8
+// hexadecimal digits and ":", then 1-2 of bus, ":", 1-2 of device, ".", a
+// function 0-7. Only such a text may be handed to a shell or to the flash tool.
 bool is_pci_address(const std::string &text);
