@@ -93,20 +93,23 @@ private:
     struct sigaction saved_pipe_ {};
 };
 
-[[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int capture_fd)
+// The pipe ends are close-on-exec: the tool keeps only the copies made here.
+[[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int err_fd,
+                            int capture_fd)
 {
     for (int sig : k_held_signals)
         std::signal(sig, SIG_DFL);
     std::signal(SIGPIPE, SIG_DFL);
     if (capture_fd > STDERR_FILENO)
         close(capture_fd);
-    // With standard output or error closed at start, the pipe may have taken
-    // their numbers; move it clear before making it both.
-    int fd = out_fd > STDERR_FILENO ? out_fd : fcntl(out_fd, F_DUPFD, STDERR_FILENO + 1);
-    dup2(fd, STDOUT_FILENO);
-    dup2(fd, STDERR_FILENO);
-    if (fd > STDERR_FILENO)
-        close(fd);
+    // With standard output or error closed at start, a pipe may have taken
+    // their numbers; move both clear before putting them in place.
+    const int out = fcntl(out_fd, F_DUPFD, STDERR_FILENO + 1);
+    const int err = fcntl(err_fd, F_DUPFD, STDERR_FILENO + 1);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    close(out);
+    close(err);
     std::vector<char *> args;
     for (const auto &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
@@ -121,42 +124,53 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
 {
     burn_outcome outcome;
     std::fflush(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0)
+    // The tool's standard output and error, each copied to ours.
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
         return outcome;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return outcome;
+    }
 
     held_signals guard;
     pid_t pid = fork();
     if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
+        for (int fd : {out[0], out[1], err[0], err[1]})
+            close(fd);
         outcome.deferred_signal = g_pending_signal;
         return outcome;
     }
-    if (pid == 0) {
-        close(fds[0]);
-        exec_tool(path, argv, fds[1], capture_fd);
-    }
+    if (pid == 0)
+        exec_tool(path, argv, out[1], err[1], capture_fd);
     outcome.started = true;
-    close(fds[1]);
+    close(out[1]);
+    close(err[1]);
 
     // Copy the output while waiting for the tool itself, so that a process
-    // it left behind holding the pipe open cannot keep us waiting.
-    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    bool console_open = true;
-    bool pipe_open = true;
-    auto copy_available = [&]() {
+    // it left behind holding a pipe open cannot keep us waiting. Both streams
+    // go into the capture as they arrive.
+    struct stream {
+        int pipe;    // read end; -1 once the tool's side is closed
+        int console; // where it is shown; -1 once that stopped taking output
+    } streams[] = {{out[0], STDOUT_FILENO}, {err[0], STDERR_FILENO}};
+    for (const stream &s : streams)
+        fcntl(s.pipe, F_SETFL, fcntl(s.pipe, F_GETFL) | O_NONBLOCK);
+    auto copy_available = [&](stream &s) {
         char buf[4096];
-        for (;;) {
-            ssize_t n = read(fds[0], buf, sizeof buf);
+        while (s.pipe >= 0) {
+            ssize_t n = read(s.pipe, buf, sizeof buf);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n == 0)
-                pipe_open = false;
+            if (n == 0) {
+                close(s.pipe);
+                s.pipe = -1;
+            }
             if (n <= 0)
                 return;
-            if (console_open)
-                console_open = write_all(STDOUT_FILENO, buf, static_cast<size_t>(n));
+            if (s.console >= 0 && !write_all(s.console, buf, static_cast<size_t>(n)))
+                s.console = -1;
             if (capture_fd >= 0)
                 write_all(capture_fd, buf, static_cast<size_t>(n));
         }
@@ -164,10 +178,13 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
 
     int status = 0;
     for (;;) {
+        const bool pipe_open = streams[0].pipe >= 0 || streams[1].pipe >= 0;
         if (pipe_open) {
-            pollfd pfd {fds[0], POLLIN, 0};
-            if (poll(&pfd, 1, 100) > 0)
-                copy_available();
+            // poll passes over the -1 of a closed stream.
+            pollfd pfds[] = {{streams[0].pipe, POLLIN, 0}, {streams[1].pipe, POLLIN, 0}};
+            if (poll(pfds, 2, 100) > 0)
+                for (stream &s : streams)
+                    copy_available(s);
         }
         pid_t r = waitpid(pid, &status, (pipe_open ? WNOHANG : 0) | WUNTRACED | WCONTINUED);
         if (r < 0 && errno == EINTR)
@@ -187,9 +204,11 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
         }
         // Stopped or continued: the tool has not ended yet.
     }
-    if (pipe_open)
-        copy_available();
-    close(fds[0]);
+    for (stream &s : streams) {
+        copy_available(s);
+        if (s.pipe >= 0)
+            close(s.pipe);
+    }
     outcome.deferred_signal = g_pending_signal;
     return outcome;
 }

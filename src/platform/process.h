@@ -22,8 +22,8 @@ struct burn_outcome {
     int deferred_signal = 0;     // a signal sent to us during the burn, still to act on
 };
 
-// Runs the tool (no shell) with argv[0] first, copying everything it writes
-// to the console as it comes and into capture_fd. Interrupt, quit, hang-up
+// Runs the tool (no shell) with argv[0] first, copying its standard output
+// and error to ours, each as it comes, and both into capture_fd. Interrupt, quit, hang-up
 // and terminate signals sent to this process during the burn are held back
 // until the tool has ended; the tool itself runs with default dispositions.
 burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd);

@@ -235,9 +235,11 @@ TEST(FlashFailure, FailedBurnBeforeASuccessEndsWithTwo)
     EXPECT_EQ(burns(server), Calls({burn_argv(k_port_a), burn_argv(k_port_b)}));
     EXPECT_TRUE(r.out.ends_with(k_errors)) << r.out;
     EXPECT_EQ(r.out.find("Please Reboot"), std::string::npos);
-    // The search is echoed, and the tool's own error reached the console.
+    // The search is echoed, and each stream of the tool reached its own stream of the console.
     EXPECT_NE(r.out.find("grep -i \"PSID Mismatch\" " + server.root() + "/tmp/data"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-E- Burning FW image failed: flash write error on 0000:05:00.0"), std::string::npos);
+    EXPECT_NE(r.err.find("-E- Burning FW image failed: flash write error on 0000:05:00.0"), std::string::npos);
+    EXPECT_EQ(r.out.find("-E-"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("New FW version:               16.35.2000\n"), std::string::npos) << r.out;
     EXPECT_EQ(log_without_times(server.log()),
               k_selected_a + k_failed + "[INFO]     \nSelecting ConnectX-5 EN MAC: b8cef6000520 \n\n"
                                         "[INFO]     MAC b8cef6000520 Upgrade SUCCESS\n\n");
