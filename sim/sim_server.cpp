@@ -139,7 +139,7 @@ std::string SimServer::state_dir() const { return root_ + "/sim-state"; }
 
 void SimServer::add_function(const PciFunction &fn)
 {
-    if (!std::regex_match(fn.address, std::regex("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]")))
+    if (!std::regex_match(fn.address, std::regex("[0-9a-f]{4,8}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]")))
         throw std::invalid_argument("simulated server: PCI address \"" + fn.address +
                                     "\" is not of the form 0000:05:00.0");
     const std::string dir = root_ + "/sys/bus/pci/devices/" + fn.address + "/";

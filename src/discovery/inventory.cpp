@@ -105,7 +105,7 @@ bool is_second_device(const run_context &ctx, const std::vector<seen_function> &
 void print_position(const run_context &ctx, const std::string &address)
 {
     unsigned domain = 0, bus = 0, slot = 0, func = 0;
-    if (std::sscanf(address.c_str(), "%4x:%2x:%2x.%x", &domain, &bus, &slot, &func) != 4)
+    if (std::sscanf(address.c_str(), "%x:%2x:%2x.%x", &domain, &bus, &slot, &func) != 4)
         domain = bus = slot = func = 0;
     char text[64];
     std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x\n", domain, bus, slot, func);

@@ -2,6 +2,7 @@
 #include "discovery/pci_enum.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <strings.h>
 
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include "platform/paths.h"
+#include "platform/text.h"
 
 const std::array<int, 4> class_code = {0x0c06, 0x0200, 0x0280, 0x0207};
 
@@ -104,8 +106,9 @@ const char *pci_filter_parse_pciid(pci_filter *f, const std::string &str)
     const size_t dot = str.find('.');
     const size_t token = str.find(':');
 
-    // The domain is at most four digits and ends at the first colon.
-    if (!parse_field(str.substr(0, std::min<size_t>(4, token)), 0xffff, &f->domain))
+    // The domain is read whole up to the first colon: volume-management
+    // devices put functions in domains from 0x10000 up.
+    if (!parse_field(str.substr(0, token), INT_MAX, &f->domain))
         return "Invalid domain number";
     if (token != std::string::npos && !parse_field(str.substr(token + 1, 2), 0xff, &f->bus))
         return "Invalid bus number";
@@ -134,11 +137,12 @@ int get_interface_list(std::vector<std::string> &pppif, std::vector<std::string>
     std::sort(pppif_sorted.begin(), pppif_sorted.end(),
               [](const std::string &a, const std::string &b) { return cmp_pci_id_nums(a, b) < 0; });
 
-    // Only the lowest-numbered function of each device: the first ten
-    // characters (domain, bus, slot) name the device.
+    // Only the lowest-numbered function of each device: the text before the
+    // '.' (domain, bus, slot, whatever the domain's width) names the device.
     std::string last_kept;
     for (const std::string &address : pppif_sorted) {
-        if (!last_kept.empty() && strncasecmp(address.c_str(), last_kept.c_str(), 10) == 0)
+        if (!last_kept.empty() && equals_nocase(address.substr(0, address.find('.')),
+                                                last_kept.substr(0, last_kept.find('.'))))
             continue;
         last_kept = address;
         if (pci_filter_parse_pciid(&filter, address))

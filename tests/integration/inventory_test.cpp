@@ -89,14 +89,19 @@ TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
     for (const auto &[address, pci_class] : functions)
         add_other(server, address, pci_class);
     add_mellanox(server, {.address = "0100:02:00.0"});
+    // A domain past four digits, with a second device that its first ten characters do not tell apart.
+    add_mellanox(server, {.address = "10000:02:00.0", .base_mac = "b8cef6000001"});
+    add_other(server, "10000:02:01.0");
     sim::Result r = server.run({"-c"});
     EXPECT_NE(r.out.find(".\n[0] 0000:05:00.0 Intel Corporation\n[1] 0000:0a:00.0 Intel Corporation\n"
                          "[2] 0000:0b:00.0 Intel Corporation\n[3] 0000:0c:00.0 Intel Corporation\n"
-                         "[4] 0000:81:00.0 Intel Corporation\n[5] 0100:02:00.0 Mellanox Technologies\n\nIf PSID"),
+                         "[4] 0000:81:00.0 Intel Corporation\n[5] 0100:02:00.0 Mellanox Technologies\n"
+                         "[6] 10000:02:00.0 Mellanox Technologies\n[7] 10000:02:01.0 Intel Corporation\n\nIf PSID"),
               npos) << r.out;
     EXPECT_EQ(messages(r), "Interface 0000:05:00.0 is not Mellanox one.\nInterface 0000:0a:00.0 is not Mellanox one.\n"
                            "Interface 0000:0b:00.0 is not Mellanox one.\nInterface 0000:0c:00.0 is not Mellanox one.\n"
-                           "Interface 0000:81:00.0 is not Mellanox one.\n" + card("0100:02:00.0"));
+                           "Interface 0000:81:00.0 is not Mellanox one.\n" + card("0100:02:00.0") +
+                           card("10000:02:00.0") + "Interface 10000:02:01.0 is not Mellanox one.\n");
 }
 
 TEST(Inventory, VendorNamedOnlyByItsIdCountsAsMellanox)
