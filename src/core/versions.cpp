@@ -52,10 +52,12 @@ fw_version parseversions(const std::string &version)
     return {field_number(fields[0]), field_number(fields[1]), field_number(fields[2])};
 }
 
+// "%d": each field with its sign (a field read as -1 prints as -1). The text
+// still reads back to the same number, as a negative one wraps when read.
 std::string version_text(const fw_version &version)
 {
-    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-           std::to_string(version.release);
+    const auto field = [](uint32_t value) { return std::to_string(static_cast<int32_t>(value)); };
+    return field(version.major) + "." + field(version.minor) + "." + field(version.release);
 }
 
 void sort_fw(std::vector<std::string> &rows, std::vector<fw_version> &keys)

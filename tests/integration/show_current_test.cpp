@@ -46,14 +46,14 @@ TEST(ShowCurrent, ListsEachPortsVersionsWholeInNumericOrderUnderTheFirstEntrysNa
 {
     sim::SimServer server;
     add_adapter(server, "0000:05:00.0");
-    add_adapter(server, "0000:06:00.0", "4000000000.1.2");
+    add_adapter(server, "0000:06:00.0", "-1.1.2"); // each field prints with its sign
     server.set_catalog({{.rom = "2.42.5000"}, {.name = "Second", .rom = "2.9.1000"}, {.rom = "123.456.78901"},
                         {.rom = "2.10.700"}, {.rom = "16.35.2000"}});
     sim::Result r = server.run({"-c"});
     EXPECT_EQ(r.status, 0) << r.err;
     const Versions sorted = {"2.9.1000", "2.10.700", "2.42.5000", "16.35.2000", "123.456.78901"};
     EXPECT_EQ(blocks(r), block("0000:05:00.0", "16.35.2000", "ConnectX-5 EN", sorted) +
-                             block("0000:06:00.0", "4000000000.1.2", "ConnectX-5 EN", sorted));
+                             block("0000:06:00.0", "-1.1.2", "ConnectX-5 EN", sorted));
     EXPECT_EQ(server.tool_calls().size(), 6u) << "three queries for each port and nothing else";
     EXPECT_EQ(server.log(), "");
 }
