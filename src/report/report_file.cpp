@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,9 +37,24 @@ mode_t report_mode(const std::string &path)
     return 0666 & ~mask;
 }
 
+// The file that a report path names: links are followed (a relative target
+// from its link's directory), so that a link stays a link. Nothing for a
+// chain of links too long to be anything but a loop.
+std::optional<std::string> link_target(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+        if (ec)
+            return path;
+        path = (target.is_absolute() ? target : std::filesystem::path(path).parent_path() / target).string();
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-std::optional<std::string> save_document_atomically(xmlDocPtr doc, const std::string &path)
+std::optional<std::string> save_document_atomically(xmlDocPtr doc, const std::string &link_path)
 {
     xmlChar *raw = nullptr;
     int size = 0;
@@ -45,6 +62,10 @@ std::optional<std::string> save_document_atomically(xmlDocPtr doc, const std::st
     const std::unique_ptr<xmlChar, xml_freer> text(raw);
     if (!text || size < 0)
         return std::string("the document could not be serialized");
+    const std::optional<std::string> target = link_target(link_path);
+    if (!target)
+        return error_text(ELOOP);
+    const std::string &path = *target;
 
     // Beside the target, so that the rename stays within one file system; a
     // short name of its own, so that any name the target may have still fits.
@@ -63,5 +84,11 @@ std::optional<std::string> save_document_atomically(xmlDocPtr doc, const std::st
         return error_text(errno);
     // After the rename the name belongs to the report.
     temp.keep();
-    return std::nullopt;
+    // The rename is on disk only once its directory is.
+    const int dir_fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = dir_fd >= 0 && fsync(dir_fd) == 0;
+    const int err = errno;
+    if (dir_fd >= 0)
+        close(dir_fd);
+    return synced ? std::nullopt : std::optional(error_text(err));
 }

@@ -173,6 +173,12 @@ TEST(DiscoveryReportFile, SecondRunReplacesTheReportAtTheGivenPath)
     ASSERT_EQ(server.run({"-d", "reports/fleet.xml"}).status, 0) << server.log();
     EXPECT_EQ(xmllint("--xpath 'string(//active_version/@value)'", file), "16.35.2000\n");
     EXPECT_EQ(xmllint(k_schema, file), "");
+    // Through a link, the link stays and its target is replaced in the target's directory.
+    fs::create_symlink("reports/fleet.xml", server.package_dir() + "/link.xml");
+    server.add_flash_device({.address = "0000:05:00.0", .fw_version = "16.35.3000"});
+    ASSERT_EQ(server.run({"-d", "link.xml"}).status, 0) << server.log();
+    EXPECT_TRUE(fs::is_symlink(server.package_dir() + "/link.xml"));
+    EXPECT_EQ(xmllint("--xpath 'string(//active_version/@value)'", file), "16.35.3000\n");
     EXPECT_EQ(mode(), 0640u);
     EXPECT_EQ(tree(server.package_dir() + "/reports"), (std::vector<std::string>{".keep", "fleet.xml"}));
 }
