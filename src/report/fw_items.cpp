@@ -58,22 +58,24 @@ void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute
     pAttribute = nic.images.empty() ? "Nothing" : "downgrade";
 }
 
-void write_XML_FW_item(xmlTextWriterPtr writer, nic_info &nic)
+bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
 {
     std::string value;
+    bool ok = true;
     for (const std::string &type : image_types(nic)) {
-        xmlTextWriterStartElement(writer, xml_text("fw_item"));
-        write_value_item(writer, "type", type);
-        write_value_item(writer, "firmware_id", nic.psid.value_or(""));
+        ok &= xmlTextWriterStartElement(writer, xml_text("fw_item")) >= 0;
+        ok &= write_value_item(writer, "type", type);
+        ok &= write_value_item(writer, "firmware_id", carried_value(log, "firmware_id", nic.psid.value_or(""), nic));
         build_XML_FW_item_version(type, value, nic);
-        write_value_item(writer, "version", value);
+        ok &= write_value_item(writer, "version", value);
         build_XML_FW_item_active_version(type, value, nic);
-        write_value_item(writer, "active_version", value);
+        ok &= write_value_item(writer, "active_version", value);
         recommend_XML_FW_action(type, value, nic);
-        write_value_item(writer, "action", value);
-        write_value_item(writer, "duration", is_rom_type(type) ? "210" : "0");
-        write_value_item(writer, "message", "");
-        write_value_item(writer, "shared", "no");
-        xmlTextWriterEndElement(writer);
+        ok &= write_value_item(writer, "action", value);
+        ok &= write_value_item(writer, "duration", is_rom_type(type) ? "210" : "0");
+        ok &= write_value_item(writer, "message", "");
+        ok &= write_value_item(writer, "shared", "no");
+        ok &= xmlTextWriterEndElement(writer) >= 0;
     }
+    return ok;
 }

@@ -5,10 +5,12 @@
 
 #include <libxml/xmlwriter.h>
 
+#include "core/event_log.h"
 #include "core/records.h"
 
-// Writes the fw_item of a record: one per image type of the record.
-void write_XML_FW_item(xmlTextWriterPtr writer, nic_info &nic);
+// Writes the fw_item of a record: one per image type of the record. False
+// when a writer call failed.
+bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, nic_info &nic);
 
 // The highest catalog version of a record; empty when it has no image.
 void build_XML_FW_item_version(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);

@@ -69,7 +69,8 @@ void log_not_written(event_log &log, const std::string &path, const std::string 
 bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const std::string &path)
 {
     xmlDocPtr raw_doc = nullptr;
-    xmlTextWriterPtr raw_writer = write_XML_start_elements(log, &raw_doc);
+    xmlTextWriterPtr raw_writer = nullptr;
+    bool written = write_XML_start_elements(log, &raw_writer, &raw_doc);
     // Declared in this order so that the writer, which feeds the document, goes first.
     const std::unique_ptr<xmlDoc, doc_freer> doc(raw_doc);
     std::unique_ptr<xmlTextWriter, writer_freer> writer(raw_writer);
@@ -78,12 +79,18 @@ bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const st
     if (writer) {
         for (nic_info &nic : ports) {
             if (nic.has(nic_complete))
-                write_XML_device_elements(log, writer.get(), nic);
+                written &= write_XML_device_elements(log, writer.get(), nic);
         }
     }
     if (!writer || xmlTextWriterEndDocument(writer.get()) < 0) {
         log_mellanox_event(log, LOG_ERROR, "Error at XmlTextWriterEndDocument\n");
         log_not_written(log, path, "the document could not be completed");
+        return false;
+    }
+    // Ending adds a failed last flush to the bytes written; the output keeps
+    // its failure, so flushing again shows it.
+    if (!written || xmlTextWriterFlush(writer.get()) < 0) {
+        log_not_written(log, path, "a part of the document could not be written");
         return false;
     }
     writer.reset();
@@ -94,43 +101,44 @@ bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const st
     return true;
 }
 
-xmlTextWriterPtr write_XML_start_elements(event_log &log, xmlDocPtr *doc)
+bool write_XML_start_elements(event_log &log, xmlTextWriterPtr *writer, xmlDocPtr *doc)
 {
     *doc = nullptr;
-    xmlTextWriterPtr writer = xmlNewTextWriterDoc(doc, 0);
-    if (!writer) {
+    *writer = xmlNewTextWriterDoc(doc, 0);
+    if (!*writer) {
         log_mellanox_event(log, LOG_ERROR, "write_XML_start_elements: Error creating teh xml writer\n");
-        return nullptr;
+        return false;
     }
-    xmlTextWriterSetIndent(writer, 1);
-    xmlTextWriterSetIndentString(writer, xml_text("    "));
-    xmlTextWriterStartDocument(writer, nullptr, "UTF-8", nullptr);
+    bool ok = xmlTextWriterSetIndent(*writer, 1) >= 0;
+    ok &= xmlTextWriterSetIndentString(*writer, xml_text("    ")) >= 0;
+    ok &= xmlTextWriterStartDocument(*writer, nullptr, "UTF-8", nullptr) >= 0;
 
-    xmlTextWriterStartElement(writer, xml_text(k_header_names[0]));
-    xmlTextWriterWriteAttribute(writer, xml_text("version"), xml_text(k_header_values[0]));
+    ok &= xmlTextWriterStartElement(*writer, xml_text(k_header_names[0])) >= 0;
+    ok &= xmlTextWriterWriteAttribute(*writer, xml_text("version"), xml_text(k_header_values[0])) >= 0;
     for (size_t i = 1; i < std::size(k_header_names); ++i)
-        write_value_item(writer, k_header_names[i], k_header_values[i]);
-    xmlTextWriterStartElement(writer, xml_text("devices"));
-    return writer;
+        ok &= write_value_item(*writer, k_header_names[i], k_header_values[i]);
+    ok &= xmlTextWriterStartElement(*writer, xml_text("devices")) >= 0;
+    return ok;
 }
 
-void write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
+bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
 {
     const bus_parts bus = split_bus_address(nic.pbus_info.value_or(""));
 
-    xmlTextWriterStartElement(writer, xml_text("device"));
-    write_value_item(writer, "device_id", device_id_of(log, nic));
-    write_value_item(writer, "venid", pci_id_text(nic.ven_id));
-    write_value_item(writer, "devid", pci_id_text(nic.dev_id));
-    write_value_item(writer, "subvenid", pci_id_text(nic.sub_ven_id));
-    write_value_item(writer, "subdevid", pci_id_text(nic.sub_dev_id));
-    write_value_item(writer, "macaddress", nic.pcurrent_mac.value_or(""));
-    write_value_item(writer, "product_id", nic.images.empty() ? "" : nic.images[0].name.value_or(""));
-    write_value_item(writer, "busnumber", bus.bus);
-    write_value_item(writer, "devicenumber", bus.device);
-    write_value_item(writer, "funcnumber", bus.function);
-    write_value_item(writer, "slotnumber", nic.pPort.value_or(""));
-    write_value_item(writer, "nictype", "MELLANOX");
-    write_XML_FW_item(writer, nic);
-    xmlTextWriterEndElement(writer);
+    bool ok = xmlTextWriterStartElement(writer, xml_text("device")) >= 0;
+    ok &= write_value_item(writer, "device_id", carried_value(log, "device_id", device_id_of(log, nic), nic));
+    ok &= write_value_item(writer, "venid", pci_id_text(nic.ven_id));
+    ok &= write_value_item(writer, "devid", pci_id_text(nic.dev_id));
+    ok &= write_value_item(writer, "subvenid", pci_id_text(nic.sub_ven_id));
+    ok &= write_value_item(writer, "subdevid", pci_id_text(nic.sub_dev_id));
+    ok &= write_value_item(writer, "macaddress", carried_value(log, "macaddress", nic.pcurrent_mac.value_or(""), nic));
+    ok &= write_value_item(writer, "product_id", nic.images.empty() ? "" : nic.images[0].name.value_or(""));
+    ok &= write_value_item(writer, "busnumber", bus.bus);
+    ok &= write_value_item(writer, "devicenumber", bus.device);
+    ok &= write_value_item(writer, "funcnumber", bus.function);
+    ok &= write_value_item(writer, "slotnumber", nic.pPort.value_or(""));
+    ok &= write_value_item(writer, "nictype", "MELLANOX");
+    ok &= write_XML_FW_item(log, writer, nic);
+    ok &= xmlTextWriterEndElement(writer) >= 0;
+    return ok;
 }

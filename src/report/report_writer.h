@@ -14,8 +14,8 @@
 // false (logged) when it could not be written.
 bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const std::string &path);
 
-// The writer of a new document, with the report's root and header items
-// written and its devices element opened; null (logged) when none could be made.
-xmlTextWriterPtr write_XML_start_elements(event_log &log, xmlDocPtr *doc);
-
-void write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic);
+// Makes the writer of a new document and writes the report's root and header
+// items and opens its devices element; the writer is null (logged) when none
+// could be made. These two answer whether every writer call succeeded.
+bool write_XML_start_elements(event_log &log, xmlTextWriterPtr *writer, xmlDocPtr *doc);
+bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic);

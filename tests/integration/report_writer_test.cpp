@@ -151,6 +151,27 @@ TEST(DiscoveryReportValues, NeedingEscapesReadBackUnchanged)
     EXPECT_EQ(xmllint("--xpath 'string(//product_id/@value)'", file), std::string(name) + "\n");
 }
 
+// A byte that XML cannot carry, in a value from sysfs or the flash tool, is written as "?" and logged with
+// its device and item; the report stays whole.
+TEST(DiscoveryReportValues, BytesXmlCannotCarryBecomeQuestionMarks)
+{
+    sim::SimServer server;
+    add_port(server, {.address = "0000:05:00.0", .netif = "eth\xff"}, {.psid = "MT_\x1b[1m\x01", .base_mac = "b8\xc3"});
+    add_port(server, {.address = "0000:06:00.0", .netif = "eth6"}, {.base_mac = "b8cef6000006"});
+    ASSERT_EQ(server.run({"-d"}).status, 0) << server.log();
+    const std::string file = server.package_dir() + "/nicdiscovery.xml";
+    EXPECT_EQ(xmllint(k_schema, file), "");
+    EXPECT_EQ(xmllint("--xpath 'concat(//device[1]/device_id/@value, \" \", //device[1]/macaddress/@value, \" \", "
+                      "//device[1]//firmware_id/@value, \" \", //device[2]/device_id/@value)'", file),
+              "eth? b8? MT_?[1m? eth6\n");
+    const std::string replaced = " holds bytes that XML cannot carry; each is written as \"?\"\n";
+    EXPECT_EQ(errors(server.log()), "For 0000:05:00.0 no matching firmware file in XML\n"
+                                    "For 0000:06:00.0 no matching firmware file in XML\n"
+                                    "Report item device_id of 0000:05:00.0" + replaced +
+                                    "Report item macaddress of 0000:05:00.0" + replaced +
+                                    "Report item firmware_id of 0000:05:00.0" + replaced);
+}
+
 // A new report gets the mode of a new file; a replacing one keeps the mode of the report it replaces.
 TEST(DiscoveryReportFile, SecondRunReplacesTheReportAtTheGivenPath)
 {
