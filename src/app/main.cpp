@@ -1,4 +1,5 @@
 // Entry: the command line, the banner, the Secure Boot check and the dispatch to one mode.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -40,6 +41,11 @@ int run_mode_of(run_mode mode, run_context &ctx)
 
 int main(int argc, char **argv)
 {
+    // A console reader that goes away (a closed "| less", a dropped session)
+    // costs only the console: the burns, their log entries and the removal
+    // of their capture files go on.
+    std::signal(SIGPIPE, SIG_IGN);
+
     options opts;
     switch (verify_cmd_line_options(argc, argv, opts)) {
     case cmdline_check::proceed: break;

@@ -59,8 +59,9 @@ std::optional<size_t> select_image_for_burn(run_context &ctx, nic_info &nic)
 void report_success(run_context &ctx, const nic_info &nic)
 {
     ctx.outcome.flashed = true;
-    print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
+    // Logged first: the log is the record, whatever becomes of the console.
     log_mellanox_event(ctx.log, LOG_INFO, "MAC " + pad_right(nic.pcurrent_mac.value_or(""), 12) + " Upgrade SUCCESS\n");
+    print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
 }
 
 void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &outcome, const std::string &output_file)

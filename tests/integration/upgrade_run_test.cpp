@@ -184,6 +184,20 @@ TEST(UpgradeRun, InteractiveRunShowsAndLogsEachStep)
     expect_no_burn_files_left(server);
 }
 
+// With the console's reader gone (a FIFO whose only reader is closed before the run), every write to the
+// console meets a broken pipe: only the console is lost.
+TEST(UpgradeRun, ConsoleReaderGoneLosesOnlyTheConsole)
+{
+    sim::SimServer server;
+    two_ports(server, "16.35.1000", "16.35.1000");
+    const std::string script = "mkfifo console && exec 3<>console >console 3>&- && rm console && exec \"$0\" -y";
+    const sim::Result r = server.run({"-c", script, ROVAN_SIM_BINARY}, "", {}, "/bin/sh");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(burns(server), Calls({burn_argv(k_port_a), burn_argv(k_port_b)}));
+    EXPECT_EQ(count_of(server.log(), "Upgrade SUCCESS"), 2u) << server.log();
+    expect_no_burn_files_left(server);
+}
+
 TEST(UpgradeRun, HighestVersionInNumericOrderIsBurned)
 {
     sim::SimServer server;
