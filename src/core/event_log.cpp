@@ -2,6 +2,7 @@
 #include "core/event_log.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 const char *const LOG_INFO = "[INFO]     ";
@@ -30,8 +31,15 @@ void event_log::write(const char *tag, const std::string &text)
     char when[64];
     // The 24-character ctime form without its newline.
     std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", &local);
-    std::fprintf(file_.get(), "%s [%s] %s\n", tag, when, text.c_str());
-    std::fflush(file_.get());
+    if (std::fprintf(file_.get(), "%s [%s] %s\n", tag, when, text.c_str()) >= 0 && std::fflush(file_.get()) == 0)
+        return;
+    // A lost entry could be the only trace of a failed burn: standard error
+    // takes it, after one notice per run.
+    const int err = errno;
+    if (!write_failure_noticed_)
+        std::fprintf(stderr, "rovan: cannot write mstflint.log: %s\n", std::strerror(err));
+    write_failure_noticed_ = true;
+    std::fprintf(stderr, "%s [%s] %s\n", tag, when, text.c_str());
 }
 
 void log_mellanox_event(event_log &log, const char *pevent_tag, const std::string &pextra_text)

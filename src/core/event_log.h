@@ -15,7 +15,8 @@ public:
     // Opens mstflint.log in the working directory for appending. When it cannot,
     // says so on standard error and answers false: the mode then ends with status 1.
     bool open();
-    // Appends one entry and flushes it; nothing before open().
+    // Appends one entry and flushes it; nothing before open(). An entry that
+    // cannot be written goes to standard error instead.
     void write(const char *tag, const std::string &text);
 
 private:
@@ -23,6 +24,7 @@ private:
         void operator()(FILE *f) const { std::fclose(f); }
     };
     std::unique_ptr<FILE, closer> file_;
+    bool write_failure_noticed_ = false;
 };
 
 // Appends one time-stamped entry to the log.

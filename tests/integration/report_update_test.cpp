@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,23 @@ TEST(ReportUpdate, CountsFailuresPerDevice)
         EXPECT_TRUE(c.error.empty() || logged(server, c.error)) << server.log();
         EXPECT_EQ(logged(server, k_all_failed), c.burned.empty()) << server.log();
     }
+}
+
+// An entry that the log cannot take (a full disk) goes to standard error, after one notice for the run.
+TEST(ReportUpdate, LogEntriesThatCannotBeWrittenGoToStandardError)
+{
+    sim::SimServer server;
+    add_device(server, "0000:05");
+    add_device(server, "0000:06");
+    set_catalog(server, {entry()});
+    server.set_mokutil("SecureBoot disabled"); // nothing else on standard error
+    std::filesystem::create_symlink("/dev/full", server.package_dir() + "/mstflint.log");
+    const sim::Result r = update(server, report({Dev {}, Dev {.bus = "0000:06"}}));
+    EXPECT_EQ(r.status, 0);
+    const std::string success = R"(\[INFO\]      \[[^\]\n]+\] MAC b8cef6000000 Upgrade SUCCESS\n\n)";
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("rovan: cannot write mstflint.log: No space left on device\n" +
+                                                   success + success)))
+        << r.err;
 }
 
 TEST(ReportUpdate, ReadsMoreThanFiftyDevicesWithLongPsids)
