@@ -14,7 +14,7 @@ namespace {
 // How the device identifies itself in the log: its place in the report and its device_id.
 std::string device_label(const report_device &device, size_t idx)
 {
-    return "device " + std::to_string(idx + 1) + " (" + device.rec.pinterfacename.value_or("") + ")";
+    return "device " + std::to_string(idx + 1) + " (" + log_value(device.rec.pinterfacename.value_or("")) + ")";
 }
 
 // Index of the newest entry; of entries with the same version, the first.
@@ -54,7 +54,7 @@ bool check_bus_address(run_context &ctx, const report_device &device, size_t idx
                            "read_discovery_report: No bus address for " + device_label(device, idx) + "\n");
     else if (!is_pci_address(*address))
         log_mellanox_event(ctx.log, LOG_ERROR,
-                           "read_discovery_report: Invalid bus address \"" + *address + "\" for " +
+                           "read_discovery_report: Invalid bus address \"" + log_value(*address) + "\" for " +
                                device_label(device, idx) + "\n");
     return address && is_pci_address(*address);
 }

@@ -46,3 +46,22 @@ void log_mellanox_event(event_log &log, const char *pevent_tag, const std::strin
 {
     log.write(pevent_tag, pextra_text);
 }
+
+std::string log_value(const std::string &value)
+{
+    std::string text;
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n')
+            text += "\\n";
+        else if (c == '\t')
+            text += "\\t";
+        else if (byte < 0x20 || byte == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            text += hex;
+        } else
+            text += c;
+    }
+    return text;
+}

@@ -29,3 +29,8 @@ private:
 
 // Appends one time-stamped entry to the log.
 void log_mellanox_event(event_log &log, const char *pevent_tag, const std::string &pextra_text);
+
+// A value from a report, the flash tool or sysfs as a log text carries it:
+// control characters written as \n, \t or \xHH, so that the value cannot
+// start a line, or forge an entry, of its own.
+std::string log_value(const std::string &value);

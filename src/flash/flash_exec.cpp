@@ -51,7 +51,8 @@ std::optional<size_t> select_image_for_burn(run_context &ctx, nic_info &nic)
     }
     const std::string mac = nic.pcurrent_mac.value_or("");
     log_mellanox_event(ctx.log, LOG_INFO,
-                       "\nSelecting " + nic.images[*chosen].name.value_or("") + " MAC: " + pad_right(mac, 12) + " \n");
+                       "\nSelecting " + nic.images[*chosen].name.value_or("") + " MAC: " + pad_right(log_value(mac), 12) +
+                           " \n");
     nic.pcurrent_mac = format_mac(mac);
     return chosen;
 }
@@ -60,7 +61,7 @@ void report_success(run_context &ctx, const nic_info &nic)
 {
     ctx.outcome.flashed = true;
     // Logged first: the log is the record, whatever becomes of the console.
-    log_mellanox_event(ctx.log, LOG_INFO, "MAC " + pad_right(nic.pcurrent_mac.value_or(""), 12) + " Upgrade SUCCESS\n");
+    log_mellanox_event(ctx.log, LOG_INFO, "MAC " + pad_right(log_value(nic.pcurrent_mac.value_or("")), 12) + " Upgrade SUCCESS\n");
     print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
 }
 

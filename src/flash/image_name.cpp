@@ -87,7 +87,7 @@ int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername
     // The address goes into a shell command line.
     if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
         log_mellanox_event(ctx.log, LOG_ERROR,
-                           "modify_imagename: not a PCI bus address: " + curnic.pbus_info.value_or("") + "\n");
+                           "modify_imagename: not a PCI bus address: " + log_value(curnic.pbus_info.value_or("")) + "\n");
         return 2;
     }
     const std::string dataFileName = "dataXXXXXX";

@@ -202,6 +202,10 @@ TEST(ReportUpdate, CountsFailuresPerDevice)
         {"address without domain", {Dev {.bus = "05"}}, "", 0, {"05"}, ""},
         {"refused address", {Dev {.bus = "0000:06:00", .id = "eth9"}, d6}, "", 2, {"0000:06"},
          k_update + "Invalid bus address \"0000:06:00:00.0\" for device 1 (eth9)\n"},
+        // Control characters of a report's values cannot start a log entry of their own.
+        {"forged log entry", {Dev {.bus = "0000:06&#10;[INFO]", .id = "eth9&#10;&#9;&#13;[INFO]"}, d6}, "", 2,
+         {"0000:06"},
+         k_update + "Invalid bus address \"0000:06\\n[INFO]:00.0\" for device 1 (eth9\\n\\t\\x0d[INFO])\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
