@@ -65,7 +65,9 @@ void report_success(run_context &ctx, const nic_info &nic)
     print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
 }
 
-void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &outcome, const std::string &output_file)
+// fwupg_cmd, the tool's command line, names the adapter and the image.
+void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &outcome, const std::string &output_file,
+                    const std::string &fwupg_cmd)
 {
     ctx.outcome.failed = true;
     const std::string bus = nic.pbus_info.value_or("");
@@ -76,7 +78,6 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
                            "The flash tool was ended by signal " + std::to_string(outcome.term_signal) +
                                " while burning " + bus + "\n");
 
-    const std::string fwupg_cmd;
     // Without its output file a search would read standard input instead.
     const int found =
         output_file.empty() ? 1 : do_command(ctx.tools, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
@@ -101,7 +102,10 @@ burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string 
         report_success(ctx, nic);
         return burn_result::flashed;
     }
-    report_failure(ctx, nic, outcome, output.name());
+    std::string command_line = cmd.path;
+    for (size_t i = 1; i < cmd.argv.size(); ++i)
+        command_line += " " + cmd.argv[i];
+    report_failure(ctx, nic, outcome, output.name(), log_value(command_line));
     return burn_result::failed;
 }
 

@@ -191,11 +191,14 @@ TEST(ReportUpdate, CountsFailuresPerDevice)
 {
     const Dev d5, d6 {.bus = "0000:06"}, d7 {.bus = "0000:07"}, unknown {.bus = "0000:06", .psid = "MT_UNKNOWN"};
     const Dev unknown_left {.bus = "0000:06", .psid = "MT_UNKNOWN", .action = "Nothing"};
+    const auto failed = [](const std::string &bus) {
+        return "Upgrade failed\n ./nic_fw/mstflint -s -y -d " + bus + ":00.0 -i ./nic_fw/fw-16.35.2000.bin b\n";
+    };
     struct Case { std::string name; std::vector<Dev> devs; std::string failing; int status;
                   std::vector<std::string> burned; std::string error; };
     const std::vector<Case> cases = {
-        {"last burn fails", {d5, d6}, "0000:06", 2, {"0000:05", "0000:06"}, "Upgrade failed\n \n"},
-        {"first burn fails", {d5, d6, d7}, "0000:05", 2, {"0000:05", "0000:06", "0000:07"}, "Upgrade failed\n \n"},
+        {"last burn fails", {d5, d6}, "0000:06", 2, {"0000:05", "0000:06"}, failed("0000:06")},
+        {"first burn fails", {d5, d6, d7}, "0000:05", 2, {"0000:05", "0000:06", "0000:07"}, failed("0000:05")},
         {"no catalog entry", {d5, unknown}, "", 2, {"0000:05"}, "For 0000:06:00.0 no matching firmware file in XML\n"},
         {"no catalog entry, not asked for", {d5, unknown_left}, "", 0, {"0000:05"}, ""},
         {"no catalog entry, alone", {unknown_left}, "", 2, {}, ""},

@@ -29,7 +29,13 @@ const std::string k_question_no = "Would you like to flash the firmware?\n y/n/q
 const std::string k_latest = "*** WARNING *** - Installed firmware is the latest firmware\n";
 const std::string k_selected_a = "[INFO]     \nThe Firmware Upgrade will take several minutes.  Please be patient.\n\n"
                                  "[INFO]     \nSelecting ConnectX-5 EN MAC: b8cef6000510 \n\n";
-const std::string k_failed = "[ERROR]    Upgrade failed\n \n\n";
+
+// The failure entry of a burn into port A, naming the tool's command line.
+std::string failed(bool silent = false, const std::string &what = "Upgrade failed")
+{
+    return "[ERROR]    " + what + "\n ./nic_fw/mstflint " + (silent ? "-s " : "") + "-y -d " + k_port_a +
+           " -i ./nic_fw/" + k_image + " b\n\n";
+}
 
 sim::FlashDevice add_port(sim::SimServer &server, const std::string &address, const std::string &installed,
                           const std::string &mac = "b8cef6000510")
@@ -255,7 +261,7 @@ TEST(FlashFailure, FailedBurnBeforeASuccessEndsWithTwo)
     EXPECT_EQ(r.out.find("-E-"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("New FW version:               16.35.2000\n"), std::string::npos) << r.out;
     EXPECT_EQ(log_without_times(server.log()),
-              k_selected_a + k_failed + "[INFO]     \nSelecting ConnectX-5 EN MAC: b8cef6000520 \n\n"
+              k_selected_a + failed() + "[INFO]     \nSelecting ConnectX-5 EN MAC: b8cef6000520 \n\n"
                                         "[INFO]     MAC b8cef6000520 Upgrade SUCCESS\n\n");
     EXPECT_EQ(server.device_fw_version(k_port_a), "16.35.1000");
     EXPECT_EQ(server.device_fw_version(k_port_b), "16.35.2000");
@@ -274,13 +280,13 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
 {
     const std::vector<FailureCase> cases {
         {"tool exits non-zero", {"-s"},
-         [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_exit = 1; }); }, true, k_failed},
+         [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_exit = 1; }); }, true, failed(true)},
         {"tool killed by a signal", {"-y"},
          [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_killed = true; }); }, true,
-         "[ERROR]    The flash tool was ended by signal 9 while burning 0000:05:00.0\n\n" + k_failed},
+         "[ERROR]    The flash tool was ended by signal 9 while burning 0000:05:00.0\n\n" + failed()},
         // The catalog names the board, the image file belongs to another one.
         {"PSID mismatch", {"-y"}, [](sim::SimServer &s) { s.add_image({k_image, "MT_0000000999", "16.35.2000"}); },
-         true, "[ERROR]    Fimware upgrade on this device is not supported\n \n\n"},
+         true, failed(false, "Fimware upgrade on this device is not supported")},
         {"absent image file name", {"-y"},
          [](sim::SimServer &s) {
              sim::CatalogEntry entry = image_entry(s, "16.35.2000", k_image);
@@ -296,7 +302,7 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
              s.write_package_file("nic_fw/mstflint", "exec ./nic_fw/real \"$@\"\n");
              std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
          },
-         false, k_failed},
+         false, failed()},
     };
     for (const FailureCase &c : cases) {
         SCOPED_TRACE(c.name);
