@@ -1,6 +1,8 @@
 // Flash execution: the chosen image, the burn, and its logged outcome.
 #include "flash/flash_exec.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -34,6 +36,14 @@ std::optional<size_t> chosen_image_index(const nic_info &nic)
             return i;
     }
     return std::nullopt;
+}
+
+// Whether an image file name reaches outside nic_fw/: a leading "/" or a ".."
+// component. The name comes from the catalog or from getmlnxinfo.
+bool leaves_firmware_dir(const std::string &file)
+{
+    const std::filesystem::path path(file);
+    return path.is_absolute() || std::find(path.begin(), path.end(), "..") != path.end();
 }
 
 // Picks the image of an upgrade-run port and logs the choice; nothing when
@@ -134,6 +144,11 @@ burn_result do_update_firmware(run_context &ctx, nic_info &nic, image_choice cho
         ctx.outcome.failed = true;
         log_mellanox_event(ctx.log, LOG_ERROR,
                            "No firmware image file name for " + nic.pbus_info.value_or("") + "; not flashed\n");
+        return burn_result::failed;
+    }
+    if (leaves_firmware_dir(file)) {
+        ctx.outcome.failed = true;
+        log_mellanox_event(ctx.log, LOG_ERROR, "Image file name " + log_value(file) + " leaves nic_fw/; not flashed\n");
         return burn_result::failed;
     }
     return burn_image(ctx, nic, k_image_dir + file);

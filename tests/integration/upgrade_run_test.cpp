@@ -294,6 +294,11 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
              s.set_catalog({entry});
          },
          false, "[ERROR]    No firmware image file name for 0000:05:00.0; not flashed\n\n"},
+        // An image name is taken only inside nic_fw/, even where the file it names exists.
+        {"image name with ..", {"-y"}, [](sim::SimServer &s) { s.set_catalog({image_entry(s, "16.35.2000", "../x")}); },
+         false, "[ERROR]    Image file name ../x leaves nic_fw/; not flashed\n\n"},
+        {"absolute image name", {"-y"}, [](sim::SimServer &s) { s.set_catalog({image_entry(s, "16.35.2000", "/x")}); },
+         false, "[ERROR]    Image file name /x leaves nic_fw/; not flashed\n\n"},
         // Without "#!" the shell's query still runs it, but exec cannot start it.
         {"tool cannot be started", {"-y"},
          [](sim::SimServer &s) {
