@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "core/bus_address.h"
 #include "core/versions.h"
 
@@ -15,7 +17,11 @@ using reader_ptr = std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)>;
 // false when the report cannot be opened or is not well-formed.
 bool walk_report(event_log &log, const std::string &path, const std::function<void(xmlTextReaderPtr)> &visit)
 {
-    reader_ptr reader(xmlNewTextReaderFilename(path.c_str()), &xmlFreeTextReader);
+    // Only a regular file, or a link to one: opening a FIFO would block, and a
+    // device or a directory is no report.
+    struct stat st {};
+    const bool regular = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    reader_ptr reader(regular ? xmlNewTextReaderFilename(path.c_str()) : nullptr, &xmlFreeTextReader);
     if (!reader) {
         log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open " + path + "\n");
         return false;

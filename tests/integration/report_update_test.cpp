@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "sim_server.h"
 
@@ -183,6 +186,26 @@ TEST(ReportUpdate, ReadsReportsAsHandedOver)
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(calls_of(server), c.status ? Calls {} : Calls {burn_call("0000:05", "fw-16.35.2000.bin")});
         EXPECT_TRUE(c.error.empty() || logged(server, c.error)) << server.log();
+    }
+}
+
+// Only a regular file (or a link to one) is read: a FIFO would block the run, a directory or a device is no
+// report.
+TEST(ReportUpdate, ReadsOnlyARegularFile)
+{
+    sim::SimServer server;
+    server.set_run_timeout(10);
+    const std::string path = server.package_dir() + "/report.xml";
+    const std::vector<std::function<void()>> makers = {[&] { std::filesystem::create_directory(path); },
+                                                        [&] { std::filesystem::create_symlink("/dev/null", path); },
+                                                        [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }};
+    for (const auto &make : makers) {
+        std::filesystem::remove(path);
+        server.remove_package_file("mstflint.log");
+        make();
+        const sim::Result r = server.run({"-u", "report.xml"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(logged(server, k_update + "Failed to open report.xml\n")) << server.log();
     }
 }
 
