@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 #include "sim_server.h"
@@ -119,7 +120,21 @@ protected:
                            "/usr/bin/unshare");
     }
 
-    sim::SimServer server_;
+    // The namespace mounts a private /tmp, which would hide a server built in
+    // a checkout under /tmp: the server, the package unpacked into it and the
+    // scratch of its making live in /var/tmp, which no mount of the test reaches.
+    struct scratch_dir {
+        std::string path = made();
+        ~scratch_dir() { std::error_code ec; fs::remove_all(path, ec); }
+        static std::string made()
+        {
+            std::string name = "/var/tmp/rovan-e2e-XXXXXX";
+            if (!mkdtemp(name.data()))
+                throw std::runtime_error("cannot create a directory in /var/tmp");
+            return name;
+        }
+    } scratch_;
+    sim::SimServer server_ {scratch_.path + "/server"};
 };
 
 TEST_F(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
