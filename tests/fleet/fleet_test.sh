@@ -1,11 +1,12 @@
 #!/bin/sh
 # Fleet rehearsal: the playbooks of deploy/ansible over four local hosts, each with a
 # simulated server of its own, and ansible-lint over deploy/ansible.
-#   fleet_test.sh SIMSERVER WORKDIR    SIMSERVER: the simulated-server builder
+#   fleet_test.sh SIMSERVER WORKDIR ANSIBLE_DIR
+# SIMSERVER: the simulated-server builder; ANSIBLE_DIR: deploy/ansible of the source tree.
 set -eu
 simserver=$(realpath "$1")
 work=$(realpath -m "$2")
-ansible_dir=$(cd "$(dirname "$0")/../../deploy/ansible" && pwd)
+ansible_dir=$(realpath "$3")
 for tool in ansible-playbook ansible-lint; do
     command -v $tool >/dev/null || { echo "FAIL: $tool is missing; scripts/install-deps.sh installs it" >&2; exit 1; }
 done
