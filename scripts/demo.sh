@@ -1,13 +1,15 @@
 #!/bin/sh
 # A guided tour of rovan on a simulated server: no adapter needed, nothing
-# touched outside build/demo-server.
+# touched outside build/demo-server and build/demo-fleet.
 set -eu
 cd "$(dirname "$0")/.."
+repo=$PWD
+simserver=$repo/build/sim/rovan-simserver  # the simulated-server builder
 scripts/install-deps.sh
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target rovan-sim rovan-simserver >/dev/null
 
-eval "$(build/sim/rovan-simserver "$PWD/build/demo-server")"
+eval "$("$simserver" "$repo/build/demo-server")"
 export ROVAN_SYSROOT ROVAN_SIM_STATE
 cd "$ROVAN_PACKAGE"
 
@@ -38,3 +40,32 @@ run -u nicdiscovery.xml
 
 step "5. The event log of all four runs (mstflint.log)"
 cat mstflint.log
+
+step "6. Fleet rehearsal with Ansible: four simulated servers as local hosts. discover.yml fetches their reports and writes fleet.csv; rollout.yml --check shows the plan and burns nothing; rollout.yml burns the ConnectX-5s one batch after another, a canary first; a second rollout finds nothing to do"
+fleet=$repo/build/demo-fleet
+rm -rf "$fleet" && mkdir -p "$fleet"
+{
+    echo "all:"
+    echo "  hosts:"
+    for h in server1 server2 server3 server4; do
+        settings=$("$simserver" "$fleet/$h")
+        eval "$settings"
+        echo "    $h: {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
+        echo "      rovan_command: $ROVAN_SIM, rovan_package_dir: $ROVAN_PACKAGE,"
+        echo "      rovan_environment: {ROVAN_SYSROOT: $ROVAN_SYSROOT, ROVAN_SIM_STATE: $ROVAN_SIM_STATE}}"
+    done
+} >"$fleet/inventory.yml"
+cd "$repo"
+play() {
+    echo "\$ ansible-playbook -i build/demo-fleet/inventory.yml -e rovan_reports_dir=build/demo-fleet/reports $*"
+    status=0
+    ANSIBLE_DISPLAY_SKIPPED_HOSTS=false ansible-playbook -i "$fleet/inventory.yml" -e "rovan_reports_dir=$fleet/reports" \
+        "$@" || status=$?
+    echo "(exit status $status)"
+}
+play deploy/ansible/discover.yml
+cat build/demo-fleet/reports/fleet.csv
+play --check deploy/ansible/rollout.yml
+grep '<action' build/demo-fleet/reports/server1.applied.xml
+play deploy/ansible/rollout.yml
+play deploy/ansible/rollout.yml

@@ -2,6 +2,8 @@
 # Installs what building and testing rovan needs on Debian, only what is missing.
 set -eu
 packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev pci.ids libgtest-dev groff-base man-db util-linux"
+# The fleet playbooks (deploy/ansible) and their test.
+packages="$packages ansible-core ansible-lint"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

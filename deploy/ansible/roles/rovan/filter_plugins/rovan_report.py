@@ -1,0 +1,93 @@
+"""Filters that read and edit rovan discovery reports on the controller.
+
+Python standard library only: the controller needs nothing beyond ansible-core.
+The reading rules follow docs/discovery-report.md.
+"""
+
+import csv
+import io
+import re
+import xml.etree.ElementTree as ET
+
+# rovan -u burns a device whose action contains one of these words (lower case).
+BURN_ACTION = re.compile("upgrade|rewrite|downgrade")
+CSV_FIELDS = ("host", "address", "psid", "installed", "newest", "action")
+
+
+def _value(parent, name):
+    item = parent.find(name)
+    return "" if item is None else item.get("value", "")
+
+
+def _rom_items(device):
+    return [item for item in device.iter("fw_item") if _value(item, "type") == "ROM"]
+
+
+def rovan_report_devices(report):
+    """The report's devices, in its order: address, psid, installed, newest, action, burn."""
+    devices = []
+    for device in ET.fromstring(report).iter("device"):
+        address = "%s:%s.%s" % tuple(_value(device, n) for n in ("busnumber", "devicenumber", "funcnumber"))
+        for item in _rom_items(device):
+            action = _value(item, "action")
+            devices.append({
+                "address": address,
+                "psid": _value(item, "firmware_id"),
+                "installed": _value(item, "active_version"),
+                "newest": _value(item, "version"),
+                "action": action,
+                "burn": bool(BURN_ACTION.search(action)),
+            })
+    return devices
+
+
+def rovan_keep_actions(report, keep):
+    """The report with every action not listed in keep set to Nothing."""
+    root = ET.fromstring(report)
+    for device in root.iter("device"):
+        for item in _rom_items(device):
+            action = item.find("action")
+            if action is not None and action.get("value", "") not in keep:
+                action.set("value", "Nothing")
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+
+
+def rovan_plan_line(device):
+    """One device of a plan: address, action and versions."""
+    return "%s %s: %s -> %s" % (device["address"], device["action"], device["installed"], device["newest"])
+
+
+def rovan_not_burned(applied, after):
+    """Addresses asked to burn that do not now run the package's newest version, with why."""
+    now = {d["address"]: d for d in after}
+    problems = []
+    for device in (d for d in applied if d["burn"]):
+        found = now.get(device["address"])
+        if found is None:
+            problems.append("%s is missing from the report after the update" % device["address"])
+        elif not found["newest"] or found["installed"] != found["newest"]:
+            problems.append("%s runs %s, not the package's newest %s"
+                            % (device["address"], found["installed"], found["newest"]))
+    return problems
+
+
+def rovan_version_changes(before, after):
+    """'address: old -> new' for every device whose installed version changed."""
+    was = {d["address"]: d["installed"] for d in before}
+    return ["%s: %s -> %s" % (d["address"], was[d["address"]], d["installed"])
+            for d in after if d["address"] in was and was[d["address"]] != d["installed"]]
+
+
+def rovan_fleet_csv(rows):
+    """fleet.csv: a header row, then the rows sorted by host and address."""
+    text = io.StringIO()
+    writer = csv.DictWriter(text, CSV_FIELDS, extrasaction="ignore", lineterminator="\n")
+    writer.writeheader()
+    writer.writerows(sorted(rows, key=lambda r: (r["host"], r["address"])))
+    return text.getvalue()
+
+
+class FilterModule:
+    def filters(self):
+        return {f.__name__: f for f in (rovan_report_devices, rovan_keep_actions, rovan_plan_line, rovan_not_burned,
+                                        rovan_version_changes, rovan_fleet_csv)}

@@ -1,0 +1,135 @@
+#!/bin/sh
+# Fleet rehearsal: the playbooks of deploy/ansible over four local hosts, each with a
+# simulated server of its own, and ansible-lint over deploy/ansible.
+#   fleet_test.sh SIMSERVER WORKDIR ANSIBLE_DIR
+# SIMSERVER: the simulated-server builder; ANSIBLE_DIR: deploy/ansible of the source tree.
+set -eu
+simserver=$(realpath "$1")
+work=$(realpath -m "$2")
+ansible_dir=$(realpath "$3")
+for tool in ansible-playbook ansible-lint; do
+    command -v $tool >/dev/null || { echo "FAIL: $tool is missing; scripts/install-deps.sh installs it" >&2; exit 1; }
+done
+rm -rf "$work" && mkdir -p "$work"
+cd "$work"
+log=
+export ANSIBLE_NOCOLOR=1
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -f "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
+    exit 1
+}
+# play NAME PLAYBOOK [ARG...]: status in $status, output in NAME.log
+play() {
+    log=$work/$1.log playbook=$ansible_dir/$2
+    shift 2
+    status=0
+    ansible-playbook -i inventory.yml -e "rovan_reports_dir=$work/reports rovan_lock_delay=1" "$playbook" "$@" \
+        >"$log" 2>&1 || status=$?
+}
+fw() { cat "$1/sim-state/flash/0000:$2/fw_version"; }
+burns() { cat h*/sim-state/calls 2>/dev/null | grep -c '	b$' || true; }
+actions() { grep -o 'action value="[^"]*"' "$1" | cut -d'"' -f2 | tr '\n' ' '; }
+recap() { grep -E '^h[0-9] +:' "$log" | awk '{print $1 $4}' | tr '\n' ' '; }
+
+# Fresh servers. h3's ConnectX-5 already runs the newest version, h2 finds the run lock
+# held on its first update, h4 gets its package from a tarball.
+servers() {
+    for h in h1 h2 h3 h4; do
+        settings=$("$simserver" "$work/$h")
+        eval "$settings"
+    done
+    tar -czf package.tgz -C "$ROVAN_PACKAGE" .
+    printf 16.35.2000 >h3/sim-state/flash/0000:05:00.0/fw_version
+    printf 16.35.2000 >h3/sim-state/flash/0000:05:00.1/fw_version
+    : >h2/sim-state/lock-once
+}
+servers
+# rovan-sim, except for an update that finds lock-once in the state directory (removed,
+# exit 4: another run holds the lock) or pretend (exit 0, nothing burned).
+cat >rovan <<EOF
+#!/bin/sh
+if [ "\$1" = -su ]; then
+    rm "\$ROVAN_SIM_STATE/lock-once" 2>/dev/null && exit 4
+    [ -e "\$ROVAN_SIM_STATE/pretend" ] && exit 0
+fi
+exec $ROVAN_SIM "\$@"
+EOF
+chmod +x rovan
+{
+    echo "all:"
+    echo "  hosts:"
+    for h in h1 h2 h3 h4; do
+        package=$work/$h/package more=
+        [ $h = h4 ] && package=$work/h4-package &&
+            more=", rovan_package_archive: $work/package.tgz, rovan_use_fetched_reports: true"
+        echo "    $h: {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
+        echo "      rovan_command: $work/rovan, rovan_package_dir: $package$more,"
+        echo "      rovan_environment: {ROVAN_SYSROOT: $work/$h, ROVAN_SIM_STATE: $work/$h/sim-state}}"
+    done
+} >inventory.yml
+
+(cd "$ansible_dir" && ansible-lint --offline -q >"$work/lint.log" 2>&1) || { log=$work/lint.log; fail "ansible-lint"; }
+
+play discover discover.yml
+[ $status = 0 ] || fail "discover exited $status"
+[ "$(ls reports)" = "$(printf 'fleet.csv\nh1.xml\nh2.xml\nh3.xml\nh4.xml')" ] || fail "reports: $(ls reports)"
+expected="host,address,psid,installed,newest,action"
+for h in h1 h2 h3 h4; do
+    cx5="16.10.700,16.35.2000,upgrade"
+    [ $h = h3 ] && cx5="16.35.2000,16.35.2000,rewrite"
+    expected="$expected
+$h,0000:05:00.0,MT_0000000080,$cx5
+$h,0000:06:00.0,MT_2420110034,14.32.1010,14.32.1010,rewrite"
+done
+[ "$(cat reports/fleet.csv)" = "$expected" ] || fail "fleet.csv: $(cat reports/fleet.csv)"
+
+# Check mode: the plan on the controller, nothing burned. h4 applies its fetched report as it is.
+play check rollout.yml --check
+[ $status = 0 ] && [ "$(burns)" = 0 ] && [ "$(fw h1 05:00.0)" = 16.10.700 ] || fail "check mode burned or failed"
+[ "$(actions reports/h1.applied.xml)$(actions reports/h3.applied.xml)" = "upgrade Nothing Nothing Nothing " ] &&
+    cmp -s reports/h4.xml reports/h4.applied.xml || fail "applied reports of check mode"
+
+# Batches h1, h2+h3, h4, and h2's burn fails: h1 is burned, h3 finishes, h4 is never touched.
+rm -f h*/sim-state/calls
+echo 1 >h2/sim-state/flash/0000:05:00.0/burn_exit
+play failing rollout.yml -e '{"rovan_batches": [1, 2, 1]}'
+[ $status != 0 ] && [ "$(fw h1 05:00.0)" = 16.35.2000 ] && [ "$(fw h2 05:00.0)" = 16.10.700 ] ||
+    fail "a failed burn on h2: rollout exited $status"
+grep -q 'rovan -su exited 2' "$log" && grep -q '	b$' h2/sim-state/calls || fail "h2 not failed by its burn"
+[ "$(recap)" = "h1changed=1 h2changed=0 h3changed=0 h4changed=0 " ] && [ ! -e h4/sim-state/calls ] &&
+    grep -q "not rolled out: the rollout stopped after h2 failed" "$log" || fail "h4 touched: $(recap)"
+
+# On fresh servers the whole fleet: the canary first, h2 after the held lock, h3 already current,
+# h4 also rewrites its ConnectX-4 Lx as its fetched report asks.
+servers
+play rollout rollout.yml
+[ $status = 0 ] || fail "rollout exited $status"
+[ "$(recap)" = "h1changed=1 h2changed=1 h3changed=0 h4changed=1 " ] || fail "changed hosts: $(recap)"
+[ "$(fw h2 05:00.0)$(fw h4 05:00.0)" = 16.35.200016.35.2000 ] && [ ! -e h2/sim-state/lock-once ] || fail "not burned"
+[ "$(grep -c '	b$' h4/sim-state/calls)/$(grep -c '	b$' h3/sim-state/calls)" = 2/0 ] || fail "h3 or h4 burns"
+for h in h2 h4; do
+    [ -n "$(find $h/sim-state/flash/0000:05:00.0/fw_version -newer h1/sim-state/flash/0000:05:00.0/fw_version)" ] ||
+        fail "$h burned before the canary h1"
+done
+
+# A second rollout over the current fleet, every host from a fresh report.
+rm -f h*/sim-state/calls
+play again rollout.yml -e rovan_use_fetched_reports=false
+[ $status = 0 ] && [ "$(burns)" = 0 ] || fail "second rollout exited $status or burned"
+[ "$(recap)" = "h1changed=0 h2changed=0 h3changed=0 h4changed=0 " ] || fail "second rollout changed: $(recap)"
+
+# h1's update exits 0 but burns nothing: the report afterwards shows it.
+printf 16.10.700 >h1/sim-state/flash/0000:05:00.0/fw_version
+: >h1/sim-state/pretend
+play pretend rollout.yml -l h1 -e rovan_use_fetched_reports=false
+[ $status != 0 ] && grep -q "0000:05:00.0 runs 16.10.700, not the package's newest 16.35.2000" "$log" ||
+    fail "an update that burned nothing passed"
+
+# h3's adapters cannot be queried: no report, its earlier one removed, the others listed.
+for d in h3/sim-state/flash/*/; do echo 1 >"$d/query_fails"; done
+play noreport discover.yml
+[ $status = 0 ] && grep -q '"no report: h3"' "$log" && [ ! -e reports/h3.xml ] || fail "h3 without report"
+[ "$(grep -c '^h[124],' reports/fleet.csv)/$(grep -c '^h3,' reports/fleet.csv)" = 6/0 ] || fail "fleet.csv without h3"
+echo "fleet rehearsal passed"
