@@ -272,12 +272,12 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
              s.set_catalog({entry});
          },
          false, "[ERROR]    No firmware image file name for 0000:05:00.0; not flashed\n\n"},
-        // Without "#!" the shell's query still runs it, but exec cannot start it.
+        // The query runs the tool, which then takes away its own right to be run: exec cannot start the burn.
         {"tool cannot be started", {"-y"},
          [](sim::SimServer &s) {
              const std::string tool = s.package_dir() + "/nic_fw/mstflint";
              std::filesystem::copy_file(tool, s.package_dir() + "/nic_fw/real");
-             s.write_package_file("nic_fw/mstflint", "exec ./nic_fw/real \"$@\"\n");
+             s.write_package_file("nic_fw/mstflint", "#!/bin/sh\nchmod a-x \"$0\"\nexec ./nic_fw/real \"$@\"\n");
              std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
          },
          false, k_failed},

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "discovery/flash_query.h"
+#include "core/flash_query.h"
 
 TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
 {
