@@ -3,11 +3,13 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/event_log.h"
 #include "core/run_state.h"
+#include "platform/text.h"
 #include "platform/tools.h"
 
 class fake_tools : public tool_runner {
@@ -19,7 +21,9 @@ public:
         done.started = done.exited = true;
         return done;
     };
-    std::vector<std::string> calls; // every command, a burn as its arguments joined by blanks
+    std::map<std::string, std::vector<std::string>> query_output;     // output lines of a query, by device
+    std::function<void(const std::string &)> on_query = [](const std::string &) {}; // runs inside each query
+    std::vector<std::string> calls; // every command; a query or burn as its arguments joined by blanks
 
     std::optional<std::vector<std::string>> read_lines(const std::string &command) override
     {
@@ -32,14 +36,36 @@ public:
         calls.push_back(command);
         return on_shell(command);
     }
+    // Queries come from several threads at once.
+    query_lines query(const std::string &, const std::vector<std::string> &argv, const std::vector<std::string> &labels,
+                      int) override
+    {
+        record(argv);
+        on_query(argv.at(2));
+        query_lines out {.started = true, .lines = std::vector<std::optional<std::string>>(labels.size())};
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string &line : query_output[argv.at(2)])
+            for (size_t i = 0; i < labels.size(); ++i)
+                if (!out.lines[i] && contains_nocase(line, labels[i]))
+                    out.lines[i] = line;
+        return out;
+    }
     burn_outcome burn(const std::string &, const std::vector<std::string> &argv, int) override
+    {
+        record(argv);
+        return on_burn(argv);
+    }
+
+private:
+    void record(const std::vector<std::string> &argv)
     {
         std::string joined;
         for (const std::string &arg : argv)
             joined += (joined.empty() ? "" : " ") + arg;
+        std::lock_guard<std::mutex> lock(mutex_);
         calls.push_back(joined);
-        return on_burn(argv);
     }
+    std::mutex mutex_;
 };
 
 // A run context over fake tools and a log that was never opened (entries go nowhere).

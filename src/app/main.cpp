@@ -1,6 +1,7 @@
 // Entry: the command line, the banner, the Secure Boot check and the dispatch to one mode.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
@@ -11,6 +12,7 @@
 #include "app/upgrade_run.h"
 #include "core/console.h"
 #include "core/event_log.h"
+#include "core/flash_query.h"
 #include "platform/process.h"
 #include "platform/tools.h"
 
@@ -80,8 +82,9 @@ int main(int argc, char **argv)
 
     event_log log;
     run_context ctx {opts, boot, log, tools};
+    ctx.query_time_limit_s = query_time_limit(std::getenv("ROVAN_QUERY_TIMEOUT"));
     const int status = run_mode_of(*mode, ctx);
-    // A signal held back during a burn ends the process as that signal would have.
+    // A signal held back during a burn or the queries ends the process as that signal would have.
     if (ctx.outcome.deferred_signal != 0)
         act_on_deferred_signal(ctx.outcome.deferred_signal);
     return status;

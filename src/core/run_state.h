@@ -31,13 +31,16 @@ struct run_outcome {
     bool no_more_questions = false;  // the operator answered "continue": no further port is offered
     bool waiting_notice_shown = false; // the "several minutes" notice is logged once per run
     int latest_skips = 0;            // ports a silent run left alone because they had the newest image
-    int deferred_signal = 0;         // a signal held back during a burn; the run ends by it
+    int deferred_signal = 0;         // a signal held back during a burn or the queries; the run ends by it
 };
 
 // Which flash tool the Secure Boot check left usable.
 struct boot_state {
     bool installed_tool = false; // Secure Boot is on: /usr/bin/flint replaces the package's tool
 };
+
+// Seconds a flash-tool query may run when ROVAN_QUERY_TIMEOUT does not say otherwise.
+inline constexpr int k_default_query_time_limit_s = 60;
 
 // Everything a mode and the steps below it work on, owned by main.
 struct run_context {
@@ -46,4 +49,5 @@ struct run_context {
     event_log &log;
     tool_runner &tools;
     run_outcome outcome {};
+    int query_time_limit_s = k_default_query_time_limit_s; // a query still running then is ended
 };

@@ -11,8 +11,8 @@
 #include "core/event_log.h"
 #include "core/versions.h"
 #include "discovery/catalog.h"
-#include "discovery/flash_query.h"
 #include "discovery/pci_enum.h"
+#include "discovery/query_batch.h"
 #include "platform/paths.h"
 #include "platform/temp_file.h"
 #include "platform/text.h"
@@ -173,31 +173,43 @@ struct build_state {
     int psid_fw_count = 0;
 };
 
-opt_text query_value(run_context &ctx, const std::string &address, const char *label, const build_state &state)
+// The query-error lines of one answer: one per label whose line held no text (or that no line
+// carried), as when the tool ran once per label, after the time limit's own line.
+void note_query_failures(const query_answer &answer, const std::string &address, const run_context &ctx,
+                         const build_state &state)
 {
-    opt_text value;
-    int rc = get_firmware_info(ctx, address, &value, label);
-    if (rc != 0)
-        state.errors.write(query_failure_line(rc, __LINE__));
-    return value;
+    if (!answer.started) {
+        for (int i = 0; i < 3; ++i)
+            std::fputs("\n In popen for mstflint fork(2) or pipe(2) calls fail, \t\t\t\t or cannot allocate memory. \n\n",
+                       stderr);
+    }
+    if (answer.timed_out)
+        state.errors.write("FWUPG_ERROR: no answer from the flash tool for " + address + " within " +
+                           std::to_string(ctx.query_time_limit_s) + " s\n");
+    for (const query_field *field : {&answer.fw_version, &answer.psid, &answer.base_mac}) {
+        if (field->rc != 0)
+            state.errors.write(query_failure_line(field->rc, __LINE__));
+    }
 }
 
-// One listed function; false on a fatal condition.
+// One listed function with its query's answer, null for a function that is not Mellanox; false on
+// a fatal condition.
 bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const std::string &address,
-                        const std::string &vendor, build_state &state)
+                        const query_answer *answer, build_state &state)
 {
-    if (!is_mellanox(vendor)) {
+    if (!answer) {
         print_message(ctx, "Interface " + address + " is not Mellanox one.\n");
         return true;
     }
     ++inv.mellanox_ports;
+    note_query_failures(*answer, address, ctx, state);
 
-    const opt_text version = query_value(ctx, address, "FW Version", state);
-    const opt_text psid = query_value(ctx, address, "PSID", state);
+    const opt_text &version = answer->fw_version.value;
+    const opt_text &psid = answer->psid.value;
     rec.psid = psid;
     state.seen.push_back(seen_function {psid, std::nullopt});
 
-    const opt_text mac = query_value(ctx, address, "Base MAC", state);
+    const opt_text &mac = answer->base_mac.value;
     if (mac) {
         rec.pcurrent_mac = mac;
         state.seen.back().mac = mac;
@@ -213,6 +225,33 @@ bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const s
         return true;
     }
     return complete_record(ctx, rec, address, *version, *psid);
+}
+
+// Every listed function in address order, the Mellanox ones queried side by side beforehand; false
+// on a fatal condition or when a signal ended the queries.
+bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std::string> &addresses,
+                         const std::vector<std::string> &vendors, build_state &state)
+{
+    std::vector<std::string> mellanox;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (is_mellanox(vendors[i]))
+            mellanox.push_back(addresses[i]);
+    }
+    query_batch batch(ctx, std::move(mellanox));
+    size_t queried = 0;
+    bool complete = true;
+    for (size_t i = 0; i < addresses.size() && complete; ++i) {
+        const query_answer *answer = nullptr;
+        if (is_mellanox(vendors[i])) {
+            answer = batch.answer(queried++);
+            if (!answer)
+                break;
+        }
+        complete = inventory_function(ctx, inv, inv.ports[i], addresses[i], answer, state);
+    }
+    // The run ends by a signal that came during the queries, once they have all been ended.
+    ctx.outcome.deferred_signal = batch.signal();
+    return complete && ctx.outcome.deferred_signal == 0;
 }
 
 } // namespace
@@ -240,11 +279,9 @@ inventory build_NIC_list(run_context &ctx)
     print_message(ctx, "\nIf PSID or FW_Version is not found for some interfaces, please check " +
                            state.errors.name + "\n\n");
 
-    for (size_t i = 0; i < n; ++i) {
-        if (!inventory_function(ctx, inv, inv.ports[i], addresses[i], vendors[i], state)) {
-            inv.status = inventory_status::fatal;
-            return inv;
-        }
+    if (!inventory_functions(ctx, inv, addresses, vendors, state)) {
+        inv.status = inventory_status::fatal;
+        return inv;
     }
 
     if (inv.mellanox_ports == 0)

@@ -11,7 +11,8 @@ enum class inventory_status {
     ok = 0,            // at least one complete Mellanox port
     no_mellanox = 1,   // no Mellanox port
     none_readable = 2, // no Mellanox port whose version and PSID could be read
-    fatal,             // a sysfs ID file or the catalog could not be opened; the run ends with status 1
+    fatal,             // a sysfs ID file or the catalog could not be opened, or a signal came during the
+                       // queries (left in the run's outcome); the run ends with status 1 or by the signal
 };
 
 struct inventory {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/query_tool.h"
 
 class tool_runner {
 public:
@@ -15,6 +16,10 @@ public:
     virtual std::optional<std::vector<std::string>> read_lines(const std::string &command) = 0;
     // Runs a command through the shell: its exit status, 127 when not found, -1 when no shell ran.
     virtual int shell(const std::string &command) = 0;
+    // Runs a query tool without a shell and keeps the first output line carrying each label; see
+    // run_query_tool. Called from several threads at once.
+    virtual query_lines query(const std::string &path, const std::vector<std::string> &argv,
+                              const std::vector<std::string> &labels, int time_limit_s) = 0;
     // Runs the flash tool's burn without a shell; see run_flash_tool.
     virtual burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) = 0;
 };
@@ -27,6 +32,11 @@ public:
         return read_command_lines(command);
     }
     int shell(const std::string &command) override { return shell_exit_status(command); }
+    query_lines query(const std::string &path, const std::vector<std::string> &argv,
+                      const std::vector<std::string> &labels, int time_limit_s) override
+    {
+        return run_query_tool(path, argv, labels, time_limit_s);
+    }
     burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) override
     {
         return run_flash_tool(path, argv, capture_fd);

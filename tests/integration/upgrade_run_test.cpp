@@ -299,12 +299,12 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
          false, "[ERROR]    Image file name ../x leaves nic_fw/; not flashed\n\n"},
         {"absolute image name", {"-y"}, [](sim::SimServer &s) { s.set_catalog({image_entry(s, "16.35.2000", "/x")}); },
          false, "[ERROR]    Image file name /x leaves nic_fw/; not flashed\n\n"},
-        // Without "#!" the shell's query still runs it, but exec cannot start it.
+        // The query runs the tool, which then takes away its own right to be run: exec cannot start the burn.
         {"tool cannot be started", {"-y"},
          [](sim::SimServer &s) {
              const std::string tool = s.package_dir() + "/nic_fw/mstflint";
              std::filesystem::copy_file(tool, s.package_dir() + "/nic_fw/real");
-             s.write_package_file("nic_fw/mstflint", "exec ./nic_fw/real \"$@\"\n");
+             s.write_package_file("nic_fw/mstflint", "#!/bin/sh\nchmod a-x \"$0\"\nexec ./nic_fw/real \"$@\"\n");
              std::filesystem::permissions(tool, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
          },
          false, failed()},

@@ -1,7 +1,7 @@
 // Cutting a labelled value from a line of the flash tool's query output.
 #include <gtest/gtest.h>
 
-#include "discovery/flash_query.h"
+#include "core/flash_query.h"
 
 TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
 {

@@ -1,0 +1,91 @@
+// Worker threads that query one device each at a time, and the ordered hand-out of their answers.
+#include "discovery/query_batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+namespace {
+std::string device_of(const std::string &address)
+{
+    return address.substr(0, address.find('.'));
+}
+} // namespace
+
+query_batch::query_batch(run_context &ctx, std::vector<std::string> addresses)
+    : ctx_(ctx), addresses_(std::move(addresses)), answers_(addresses_.size()), ready_(addresses_.size(), false)
+{
+    for (size_t i = 0; i < addresses_.size(); ++i) {
+        if (i == 0 || device_of(addresses_[i]) != device_of(addresses_[i - 1]))
+            devices_.emplace_back();
+        devices_.back().push_back(i);
+    }
+    const size_t wanted = std::min(k_parallel_queries, devices_.size());
+    try {
+        while (workers_.size() < wanted)
+            workers_.emplace_back(&query_batch::work, this);
+    } catch (const std::system_error &) {
+        // Fewer workers only make the queries slower; with none, answer() queries by itself.
+    }
+}
+
+query_batch::~query_batch()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    end_running_queries();
+    for (std::thread &worker : workers_)
+        worker.join();
+}
+
+bool query_batch::query_next_device()
+{
+    size_t device = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || next_device_ == devices_.size())
+            return false;
+        device = next_device_++;
+    }
+    for (size_t i : devices_[device]) {
+        query_answer answer = query_flash_device(ctx_, addresses_[i]);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            answers_[i] = std::move(answer);
+            ready_[i] = true;
+            if (stopping_)
+                break;
+        }
+        answered_.notify_all();
+        if (query_signal() != 0)
+            break;
+    }
+    answered_.notify_all();
+    return query_signal() == 0;
+}
+
+void query_batch::work()
+{
+    while (query_next_device()) {
+    }
+}
+
+const query_answer *query_batch::answer(size_t i)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ready_[i] && query_signal() == 0) {
+        if (workers_.empty()) {
+            lock.unlock();
+            query_next_device();
+            lock.lock();
+            continue;
+        }
+        // A signal wakes nobody: look again now and then.
+        answered_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    if (query_signal() != 0)
+        return nullptr;
+    return &answers_[i];
+}

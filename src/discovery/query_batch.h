@@ -1,0 +1,50 @@
+// The flash-tool queries of many functions run side by side, their answers taken in address order.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/flash_query.h"
+#include "core/run_state.h"
+#include "platform/query_tool.h"
+
+// Most query tools running at once.
+inline constexpr size_t k_parallel_queries = 16;
+
+// Queries every address at once on construction: the functions of one PCI device (same text
+// before the '.') one after another, since they share one flash, and different devices side by
+// side. The answers are only handed out; whoever takes them writes the output, in order.
+class query_batch {
+public:
+    query_batch(run_context &ctx, std::vector<std::string> addresses);
+    // Ends the queries still running and waits for the workers.
+    ~query_batch();
+    query_batch(const query_batch &) = delete;
+    query_batch &operator=(const query_batch &) = delete;
+
+    // The answer for the i-th address, waiting for it; null once a signal has ended the queries.
+    const query_answer *answer(size_t i);
+    // The signal that ended the queries, 0 when none came.
+    int signal() const { return query_signal(); }
+
+private:
+    // Queries the next device not yet taken; false when none is left.
+    bool query_next_device();
+    void work();
+
+    run_context &ctx_;
+    std::vector<std::string> addresses_;
+    std::vector<std::vector<size_t>> devices_; // indexes of addresses_, one list per device
+    query_signal_guard signals_;
+
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    std::vector<query_answer> answers_;
+    std::vector<bool> ready_;
+    size_t next_device_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
