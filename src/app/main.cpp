@@ -7,12 +7,14 @@
 #include "app/command_line.h"
 #include "app/discover_hw.h"
 #include "app/report_update.h"
+#include "app/run_lock.h"
 #include "app/secure_boot.h"
 #include "app/show_current.h"
 #include "app/upgrade_run.h"
 #include "core/console.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/tools.h"
 
@@ -79,6 +81,11 @@ int main(int argc, char **argv)
         usage(opts);
         return 1;
     }
+
+    // Held to the end of the process: two runs must never burn side by side.
+    run_lock lock;
+    if (!lock.take(system_path(k_run_lock)))
+        return k_status_locked;
 
     event_log log;
     run_context ctx {opts, boot, log, tools};

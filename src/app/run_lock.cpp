@@ -1,0 +1,74 @@
+// Taking the run lock and naming its holder.
+#include "app/run_lock.h"
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool cannot_lock(const std::string &path, const char *reason)
+{
+    std::fprintf(stderr, "rovan: cannot lock %s: %s\n", path.c_str(), reason);
+    return false;
+}
+
+// The PID the holder wrote. A holder that has just taken the lock may not have written it yet:
+// look again for a moment before giving up.
+std::string holder_pid(int fd)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        char text[32] = {};
+        const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+        std::string pid;
+        for (ssize_t i = 0; i < n && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+            pid += text[i];
+        if (!pid.empty())
+            return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "unknown";
+}
+
+} // namespace
+
+run_lock::~run_lock()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool run_lock::take(const std::string &path)
+{
+    // /run/lock is writable by every user: a link planted there must not make root write elsewhere.
+    // Close-on-exec, so that no tool started later holds the lock past this process.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        return cannot_lock(path, std::strerror(errno));
+    struct stat st {};
+    if (fstat(fd_, &st) != 0)
+        return cannot_lock(path, std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return cannot_lock(path, "not a regular file");
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK)
+            return cannot_lock(path, std::strerror(errno));
+        std::fprintf(stderr, "rovan: another run (pid %s) holds %s; nothing was done\n", holder_pid(fd_).c_str(),
+                     path.c_str());
+        return false;
+    }
+    // The PID only names the holder to a refused run ("unknown" when missing); the lock holds
+    // whether or not it could be written.
+    const std::string pid = std::to_string(getpid()) + "\n";
+    [[maybe_unused]] const bool named =
+        ftruncate(fd_, 0) == 0 && pwrite(fd_, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+    return true;
+}
