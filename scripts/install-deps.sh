@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and testing rovan needs on Debian, only what is missing.
 set -eu
-packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev pci.ids libgtest-dev groff-base man-db util-linux"
+packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev nlohmann-json3-dev pci.ids libgtest-dev groff-base man-db util-linux"
 # The fleet playbooks (deploy/ansible) and their test.
 packages="$packages ansible-core ansible-lint"
 missing=""

@@ -11,6 +11,7 @@
 #include "app/secure_boot.h"
 #include "app/show_current.h"
 #include "app/upgrade_run.h"
+#include "core/burn_history.h"
 #include "core/console.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
@@ -90,6 +91,9 @@ int main(int argc, char **argv)
     event_log log;
     run_context ctx {opts, boot, log, tools};
     ctx.query_time_limit_s = query_time_limit(std::getenv("ROVAN_QUERY_TIMEOUT"));
+    ctx.history = burn_history(system_path(k_burn_history));
+    // Under the lock no other run is burning: a burn without an end never finished.
+    report_unfinished_burns(ctx.history, log);
     const int status = run_mode_of(*mode, ctx);
     // A signal held back during a burn or the queries ends the process as that signal would have.
     if (ctx.outcome.deferred_signal != 0)

@@ -18,7 +18,18 @@ bool event_log::open()
         std::fprintf(stderr, "FWUPG_ERROR: could not open %s (%d), %s,%d\n", log_name, err, "mstflint", __LINE__);
         return false;
     }
+    for (const auto &[tag, text] : pending_)
+        write(tag, text);
+    pending_.clear();
     return true;
+}
+
+void event_log::write_when_open(const char *tag, const std::string &text)
+{
+    if (file_)
+        write(tag, text);
+    else
+        pending_.emplace_back(tag, text);
 }
 
 void event_log::write(const char *tag, const std::string &text)

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Event-log tags, 11 characters each.
 extern const char *const LOG_INFO;
@@ -18,6 +20,9 @@ public:
     // Appends one entry and flushes it; nothing before open(). An entry that
     // cannot be written goes to standard error instead.
     void write(const char *tag, const std::string &text);
+    // Appends the entry now when the log is open, else as soon as open() succeeds: for what main
+    // learns before the mode opens the log.
+    void write_when_open(const char *tag, const std::string &text);
 
 private:
     struct closer {
@@ -25,6 +30,7 @@ private:
     };
     std::unique_ptr<FILE, closer> file_;
     bool write_failure_noticed_ = false;
+    std::vector<std::pair<const char *, std::string>> pending_;
 };
 
 // Appends one time-stamped entry to the log.

@@ -7,6 +7,7 @@
 
 #include "core/package_files.h"
 #include "platform/paths.h"
+#include "platform/query_tool.h"
 #include "platform/text.h"
 #include "platform/tools.h"
 
@@ -67,6 +68,15 @@ query_answer query_flash_device(run_context &ctx, const std::string &address)
         fields[i]->value = cut_labelled_value(*out.lines[i], labels[i], &had_text);
         fields[i]->rc = fields[i]->value && had_text ? 0 : 1;
     }
+    return answer;
+}
+
+query_answer query_device_near_burn(run_context &ctx, const std::string &address)
+{
+    const query_signal_guard signals;
+    query_answer answer = query_flash_device(ctx, address);
+    if (query_signal() != 0 && ctx.outcome.deferred_signal == 0)
+        ctx.outcome.deferred_signal = query_signal();
     return answer;
 }
 

@@ -45,6 +45,10 @@ struct query_answer {
 // threads at once: it only reads ctx.
 query_answer query_flash_device(run_context &ctx, const std::string &address);
 
+// One query outside the inventory, next to a burn. Interrupt, quit, hang-up and terminate end the
+// query instead of the process, and are left in ctx.outcome.deferred_signal for the run to end by.
+query_answer query_device_near_burn(run_context &ctx, const std::string &address);
+
 // The query time limit in seconds from the text of ROVAN_QUERY_TIMEOUT: a whole number of at least
 // 1; the default when the text is absent or anything else.
 int query_time_limit(const char *text);

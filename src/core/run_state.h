@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "core/burn_history.h"
+
 class event_log;
 class tool_runner;
 
@@ -50,4 +52,5 @@ struct run_context {
     tool_runner &tools;
     run_outcome outcome {};
     int query_time_limit_s = k_default_query_time_limit_s; // a query still running then is ended
+    burn_history history {}; // keeps nothing until main names the file
 };

@@ -2,14 +2,19 @@
 #include "flash/flash_exec.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 #include <fcntl.h>
+#include <unistd.h>
 
+#include "core/burn_history.h"
 #include "core/console.h"
 #include "core/event_log.h"
+#include "core/flash_query.h"
 #include "core/package_files.h"
 #include "core/versions.h"
 #include "flash/flash_tool.h"
@@ -67,12 +72,35 @@ std::optional<size_t> select_image_for_burn(run_context &ctx, nic_info &nic)
     return chosen;
 }
 
+// The port's MAC as the outcome entries show it.
+std::string logged_mac(const nic_info &nic)
+{
+    return pad_right(log_value(nic.pcurrent_mac.value_or("")), 12);
+}
+
 void report_success(run_context &ctx, const nic_info &nic)
 {
     ctx.outcome.flashed = true;
     // Logged first: the log is the record, whatever becomes of the console.
-    log_mellanox_event(ctx.log, LOG_INFO, "MAC " + pad_right(log_value(nic.pcurrent_mac.value_or("")), 12) + " Upgrade SUCCESS\n");
+    log_mellanox_event(ctx.log, LOG_INFO, "MAC " + logged_mac(nic) + " Upgrade SUCCESS\n");
     print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
+}
+
+// A tool can exit 0 and leave the old firmware: the burn counts only when the adapter, asked
+// again, reports the image's version. Logs the failure when it does not.
+bool burn_verified(run_context &ctx, const nic_info &nic, const fw_version &image)
+{
+    const query_answer answer = query_device_near_burn(ctx, nic.pbus_info.value_or(""));
+    const opt_text &reported = answer.fw_version.value;
+    const bool read = reported && answer.fw_version.rc == 0;
+    if (read && parseversions(*reported) == image)
+        return true;
+    ctx.outcome.failed = true;
+    log_mellanox_event(ctx.log, LOG_ERROR,
+                       "MAC " + logged_mac(nic) + " Upgrade not verified: the adapter reports " +
+                           (read ? log_value(*reported) : std::string("no version")) +
+                           " after the burn, the image is " + version_text(image) + "\n");
+    return false;
 }
 
 // fwupg_cmd, the tool's command line, names the adapter and the image.
@@ -97,21 +125,42 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
         log_mellanox_event(ctx.log, LOG_ERROR, "Upgrade failed\n " + fwupg_cmd + "\n");
 }
 
-// Runs the tool on one image and judges the outcome. A signal held back
-// during the burn is left in the run's outcome, for main to act on once the
-// output file is gone.
-burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string &image_path)
+// The keys this burn's history records share.
+burn_record history_record(const nic_info &nic, const std::string &image_path, const fw_version &image)
+{
+    return {.time = {}, .pid = getpid(), .address = nic.pbus_info.value_or(""), .psid = nic.psid.value_or(""),
+            .mac = format_mac(nic.pcurrent_mac.value_or("")), .image = image_path, .from = version_text(nic.current),
+            .to = version_text(image)};
+}
+
+// Runs the tool on one image, verifies and judges the outcome, with the burn's start and end in
+// the history. A signal held back during the burn is left in the run's outcome, for main to act
+// on once the output file is gone.
+burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string &image_path, const fw_version &image)
 {
     // Close-on-exec: the tool gets its output pipe, not this file.
     temp_file output(system_path("/tmp/dataXXXXXX"), O_CLOEXEC);
     const flash_burn_command cmd = flash_burn_arguments(ctx, nic.pbus_info.value_or(""), image_path);
+    const burn_record burn = history_record(nic, image_path, image);
+    ctx.history.append_start(burn);
+    const auto started = std::chrono::steady_clock::now();
     const burn_outcome outcome = ctx.tools.burn(cmd.path, cmd.argv, output.fd());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     ctx.outcome.deferred_signal = outcome.deferred_signal;
+    burn_end end {.outcome = "failed",
+                  .tool_status = outcome.started && outcome.exited ? std::optional(outcome.exit_code) : std::nullopt,
+                  .seconds = std::round(took.count() * 1000) / 1000};
 
     if (outcome.started && outcome.exited && outcome.exit_code == 0) {
+        const bool verified = burn_verified(ctx, nic, image);
+        end.outcome = verified ? "success" : "not-verified";
+        ctx.history.append_end(burn, end);
+        if (!verified)
+            return burn_result::failed;
         report_success(ctx, nic);
         return burn_result::flashed;
     }
+    ctx.history.append_end(burn, end);
     std::string command_line = cmd.path;
     for (size_t i = 1; i < cmd.argv.size(); ++i)
         command_line += " " + cmd.argv[i];
@@ -151,7 +200,7 @@ burn_result do_update_firmware(run_context &ctx, nic_info &nic, image_choice cho
         log_mellanox_event(ctx.log, LOG_ERROR, "Image file name " + log_value(file) + " leaves nic_fw/; not flashed\n");
         return burn_result::failed;
     }
-    return burn_image(ctx, nic, k_image_dir + file);
+    return burn_image(ctx, nic, k_image_dir + file, nic.images[image_index].version);
 }
 
 std::string format_mac(const std::string &pStrTok)

@@ -24,6 +24,8 @@ mount --bind "$E2E_ROOT/sys/class/net" /sys/class/net
 mount -t overlay overlay -o lowerdir="$E2E_ROOT/usr/bin:/usr/bin" /usr/bin
 mount -t overlay overlay -o lowerdir="$E2E_ROOT/usr/share/misc:/usr/share/misc" /usr/share/misc
 mount --bind "$E2E_ROOT/tmp" /tmp
+mount --bind "$E2E_ROOT/run/lock" /run/lock
+mount --bind "$E2E_ROOT/var/lib" /var/lib
 unset ROVAN_SYSROOT
 cd "$E2E_PKG"
 exec ./rovan "$@"
@@ -177,6 +179,12 @@ TEST_F(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     sim::Result silent = rovan({"-s"});
     EXPECT_EQ(silent.status, 1) << silent.out << silent.err << server_.log();
     EXPECT_TRUE(burns(server_).empty());
+
+    // The run lock and the burn history lie in the simulated server.
+    EXPECT_TRUE(fs::exists(server_.root() + "/run/lock/rovan.lock"));
+    std::ifstream history(server_.root() + "/var/lib/rovan/history.jsonl");
+    const std::string records((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
+    EXPECT_NE(records.find("\"outcome\":\"success\""), std::string::npos) << records;
 
     // The namespace kept every mount to itself.
     EXPECT_FALSE(fs::exists("/sys/bus/pci/devices/0000:05:00.0"));

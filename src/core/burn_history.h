@@ -1,0 +1,52 @@
+// The burn history: one JSON record a line for each burn's start and end, synced as written.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class event_log;
+
+inline constexpr const char *k_burn_history = "/var/lib/rovan/history.jsonl";
+
+// The keys a burn's start and end records share.
+struct burn_record {
+    std::string time; // as read back; a record written gets the time of its writing
+    long long pid = 0;
+    std::string address, psid, mac, image, from, to;
+};
+
+// How a burn ended.
+struct burn_end {
+    std::string outcome;            // "success", "failed", "not-verified" or "interrupted"
+    std::optional<int> tool_status; // the tool's exit code; none when a signal ended it or it never started
+    std::optional<double> seconds;  // the burn's wall time; none when unknown
+};
+
+class burn_history {
+public:
+    // A history that keeps nothing: what a run context starts with until main names the file.
+    burn_history() = default;
+    explicit burn_history(std::string path) : path_(std::move(path)) {}
+
+    void append_start(const burn_record &burn);
+    void append_end(const burn_record &burn, const burn_end &end);
+    // The burn-starts that no later burn-end of the same pid and address closes, in file order.
+    // Lines that are not such records are passed over.
+    std::vector<burn_record> unfinished();
+
+private:
+    void append(const std::string &line);
+    void note_failure(int err);
+
+    std::string path_;
+    bool failure_noticed_ = false;
+};
+
+// Warns of every unfinished burn on standard error at once and in the log once the mode opens it,
+// and closes each with an "interrupted" end, so that it is reported once.
+void report_unfinished_burns(burn_history &history, event_log &log);
+
+// The current time in UTC, ISO 8601: "2026-12-07T21:59:53Z".
+std::string utc_time_text();
