@@ -3,6 +3,7 @@
 
 #include "core/bus_address.h"
 #include "core/event_log.h"
+#include "core/flash_query.h"
 #include "core/versions.h"
 #include "discovery/catalog.h"
 #include "flash/flash_exec.h"
@@ -59,6 +60,26 @@ bool check_bus_address(run_context &ctx, const report_device &device, size_t idx
     return address && is_pci_address(*address);
 }
 
+// A report is edited by hand or by a deployment manager: the adapter is burned only when it is the
+// board the report names. The live PSID and version become the device's, for the burn's history.
+bool board_matches_report(run_context &ctx, report_device &device)
+{
+    nic_info &rec = device.rec;
+    const query_answer answer = query_device_near_burn(ctx, *rec.pbus_info);
+    const bool answered = answer.psid.value && answer.psid.rc == 0;
+    if (answered && *answer.psid.value == device.firmware_id) {
+        rec.psid = answer.psid.value;
+        if (answer.fw_version.value && answer.fw_version.rc == 0)
+            rec.current = parseversions(*answer.fw_version.value);
+        return true;
+    }
+    log_mellanox_event(ctx.log, LOG_ERROR,
+                       "read_discovery_report: " + *rec.pbus_info + " is board " +
+                           (answered ? log_value(*answer.psid.value) : std::string("no answer")) +
+                           ", the report says " + log_value(device.firmware_id) + "; not flashed\n");
+    return false;
+}
+
 device_result update_device(run_context &ctx, report_device &device, size_t idx)
 {
     nic_info &rec = device.rec;
@@ -94,6 +115,8 @@ device_result update_device(run_context &ctx, report_device &device, size_t idx)
 
     if (!rec.has(nic_flash_requested))
         return device_result::done;
+    if (!board_matches_report(ctx, device))
+        return device_result::failed;
     return do_update_firmware(ctx, rec, image_choice::first) == burn_result::flashed ? device_result::done
                                                                                     : device_result::failed;
 }
