@@ -110,8 +110,8 @@ SimServer::SimServer(const std::string &dir) : keep_(!dir.empty())
     root_ = keep_ ? fs::canonical(dir).string() : pattern;
     try {
         for (const char *sub : {"/sys/bus/pci/devices", "/sys/class/net", "/usr/bin", "/usr/share/misc", "/tmp",
-                                "/sim-state/flash", "/sim-state/getmlnxinfo", "/sim-runs", "/package/nic_fw", "/run/lock",
-                                "/var/lib"})
+                                "/sim-state/flash", "/sim-state/getmlnxinfo", "/sim-runs", "/package/nic_fw",
+                                "/run/lock", "/var/lib"})
             fs::create_directories(root_ + sub);
         set_pci_ids(k_pci_ids);
         set_catalog({});
@@ -170,7 +170,8 @@ void SimServer::add_flash_device(const FlashDevice &dev)
         {"fw_version", dev.fw_version}, {"psid", dev.psid}, {"base_mac", dev.base_mac},
         {"extra_query_lines", dev.extra_query_lines}, {"query_fails", std::to_string(dev.query_fails)},
         {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
-        {"burn_seconds", std::to_string(dev.burn_seconds)}};
+        {"burn_seconds", std::to_string(dev.burn_seconds)}, {"burn_keeps_old", std::to_string(dev.burn_keeps_old)},
+        {"silent_after_burn", std::to_string(dev.silent_after_burn)}};
     for (const auto &[name, value] : settings)
         if (value)
             write_file(dir + "/" + name, *value);
@@ -276,6 +277,14 @@ std::vector<std::vector<std::string>> SimServer::tool_calls() const
 }
 
 void SimServer::clear_tool_calls() { fs::remove(state_dir() + "/calls"); }
+
+void SimServer::hold_burns(bool held)
+{
+    if (held)
+        write_file(state_dir() + "/hold_burns", "1");
+    else
+        fs::remove(state_dir() + "/hold_burns");
+}
 
 std::string SimServer::device_fw_version(const std::string &address) const
 {

@@ -35,6 +35,8 @@ struct FlashDevice {
     int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
     bool burn_killed = false;       // the burn ends itself by SIGKILL
     int burn_seconds = 0;           // the burn waits this long before it finishes
+    bool burn_keeps_old = false;    // the burn exits 0 but leaves the old firmware
+    bool silent_after_burn = false; // once burned, every query fails
 };
 
 // A firmware image file in nic_fw/; the stand-in burn checks its PSID.
@@ -129,6 +131,8 @@ public:
     // Forgets the calls recorded so far.
     void clear_tool_calls();
     void remove_package_file(const std::string &relative_path);
+    // While held, every burn waits before it finishes, until released.
+    void hold_burns(bool held);
     // Seconds after which run() and finish() kill a run; 60 by default.
     void set_run_timeout(int seconds);
 

@@ -58,7 +58,8 @@ int query(const std::string &dev, const std::string &address)
     return 0;
 }
 
-int burn(const std::string &dev, const std::string &address, const std::string &image, bool silent)
+int burn(const std::string &state, const std::string &dev, const std::string &address, const std::string &image,
+         bool silent)
 {
     const std::optional<std::string> text = read_text(image);
     if (!text) {
@@ -83,13 +84,17 @@ int burn(const std::string &dev, const std::string &address, const std::string &
     std::printf("\nBurning FW image without signatures%s", silent ? "" : " - 0%");
     if (int seconds = number(dev + "/burn_seconds"); seconds > 0)
         sleep(static_cast<unsigned>(seconds));
+    while (std::filesystem::exists(state + "/hold_burns"))
+        usleep(10000);
     if (number(dev + "/burn_killed"))
         raise(SIGKILL);
     if (int code = number(dev + "/burn_exit")) {
         std::cerr << "\n-E- Burning FW image failed: flash write error on " << address << "\n";
         return code;
     }
-    if (!sim::state::write_text(dev + "/fw_version", version)) {
+    if (number(dev + "/silent_after_burn"))
+        sim::state::write_text(dev + "/query_fails", "1");
+    if (!number(dev + "/burn_keeps_old") && !sim::state::write_text(dev + "/fw_version", version)) {
         std::cerr << "\n-E- Burning FW image failed: could not save the device state\n";
         return 1;
     }
@@ -131,5 +136,5 @@ int main(int argc, char **argv)
     const std::string dev = sim::state::device_dir(state, *device);
     if (!std::filesystem::exists(dev))
         return cannot_open_device(*device);
-    return is_query ? query(dev, *device) : burn(dev, *device, *image, silent);
+    return is_query ? query(dev, *device) : burn(state, dev, *device, *image, silent);
 }

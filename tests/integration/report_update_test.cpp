@@ -394,3 +394,33 @@ TEST(ReportUpdate, AppliesAnEditedDiscoveryReport)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(calls_of(server), Calls {burn_call("0000:06", "fw-16.35.2000.bin")});
 }
+
+// A device is burned only when it is the board the report names, and counts only when the adapter shows the image.
+TEST(ReportUpdate, BurnsOnlyTheReportsBoardAndChecksTheBurn)
+{
+    const std::string not_verified = "MAC b8cef6000000 Upgrade not verified: the adapter reports ";
+    struct Case { std::string name; std::function<void(sim::FlashDevice &)> change; bool burned; std::string error; };
+    const std::vector<Case> cases = {
+        {"another board", [](sim::FlashDevice &d) { d.psid = "MT_0000000999"; }, false,
+         k_update + "0000:05:00.0 is board MT_0000000999, the report says MT_0000000080; not flashed\n"},
+        {"no answer", [](sim::FlashDevice &d) { d.query_fails = true; }, false,
+         k_update + "0000:05:00.0 is board no answer, the report says MT_0000000080; not flashed\n"},
+        {"old firmware left", [](sim::FlashDevice &d) { d.burn_keeps_old = true; }, true,
+         not_verified + "16.34.1002 after the burn, the image is 16.35.2000\n"},
+        {"silent after the burn", [](sim::FlashDevice &d) { d.silent_after_burn = true; }, true,
+         not_verified + "no version after the burn, the image is 16.35.2000\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimServer server;
+        sim::FlashDevice dev {.address = "0000:05:00.0", .fw_version = "16.34.1002"};
+        c.change(dev);
+        server.add_flash_device(dev);
+        set_catalog(server, {entry()});
+        const sim::Result r = update(server, report({Dev {}}));
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(calls_of(server), c.burned ? Calls {burn_call("0000:05", "fw-16.35.2000.bin")} : Calls {});
+        EXPECT_TRUE(logged(server, c.error)) << server.log();
+        EXPECT_FALSE(logged(server, "MAC b8cef6000000 Upgrade SUCCESS", "[INFO]     ")) << server.log();
+    }
+}

@@ -37,6 +37,13 @@ std::string failed(bool silent = false, const std::string &what = "Upgrade faile
            " -i ./nic_fw/" + k_image + " b\n\n";
 }
 
+// The entry of a burn into port A that the adapter, asked again, does not show.
+std::string not_verified(const std::string &reported)
+{
+    return "[ERROR]    MAC b8cef6000510 Upgrade not verified: the adapter reports " + reported +
+           " after the burn, the image is 16.35.2000\n\n";
+}
+
 sim::FlashDevice add_port(sim::SimServer &server, const std::string &address, const std::string &installed,
                           const std::string &mac = "b8cef6000510")
 {
@@ -278,12 +285,21 @@ struct FailureCase {
 
 TEST(FlashFailure, EachFailureIsLoggedAndCounted)
 {
+    const auto keeps_old = [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_keeps_old = true; }); };
+    const auto silent_after = [](sim::SimServer &s) {
+        set_burn(s, [](sim::FlashDevice &d) { d.silent_after_burn = true; });
+    };
     const std::vector<FailureCase> cases {
         {"tool exits non-zero", {"-s"},
          [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_exit = 1; }); }, true, failed(true)},
         {"tool killed by a signal", {"-y"},
          [](sim::SimServer &s) { set_burn(s, [](sim::FlashDevice &d) { d.burn_killed = true; }); }, true,
          "[ERROR]    The flash tool was ended by signal 9 while burning 0000:05:00.0\n\n" + failed()},
+        // The tool exits 0, but the adapter does not show the image.
+        {"old firmware left", {"-s"}, keeps_old, true, not_verified("16.35.1000")},
+        {"old firmware left", {"-y"}, keeps_old, true, not_verified("16.35.1000")},
+        {"silent after the burn", {"-s"}, silent_after, true, not_verified("no version")},
+        {"silent after the burn", {"-y"}, silent_after, true, not_verified("no version")},
         // The catalog names the board, the image file belongs to another one.
         {"PSID mismatch", {"-y"}, [](sim::SimServer &s) { s.add_image({k_image, "MT_0000000999", "16.35.2000"}); },
          true, failed(false, "Fimware upgrade on this device is not supported")},
@@ -321,6 +337,7 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
         EXPECT_EQ(burns(server), c.burned ? Calls({burn_argv(k_port_a, k_image, c.args[0] == "-s")}) : Calls());
         // A silent run keeps the closing message off the console.
         EXPECT_EQ(r.out.ends_with(k_errors), c.args[0] != "-s") << r.out;
+        EXPECT_EQ(r.out.find("Firmware Flashed"), std::string::npos) << r.out;
         EXPECT_EQ(log_without_times(server.log()), k_selected_a + c.errors);
         expect_no_burn_files_left(server);
     }
