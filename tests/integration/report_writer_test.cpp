@@ -84,7 +84,7 @@ TEST(DiscoveryReport, HoldsEachCompletePortValueForValueAndBurnsNothing)
     EXPECT_EQ(errors(server.log()), "For 0000:04:00.1 no matching firmware file in XML\nReport item device_id" + cut +
               "Report item macaddress" + cut + "Report item firmware_id" + cut + "deviceId:Writing Interface Name\n");
     for (const auto &call : server.tool_calls())
-        EXPECT_NE(call.back(), "b") << "upgrade and rewrite only request a flash";
+        EXPECT_NE(call.back(), "b") << "an upgrade is only requested in the report";
 }
 
 // Runs of -d in turn over one server: none while no port can be reported, a report replaced through a link, and
@@ -94,6 +94,7 @@ TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
     sim::SimServer server;
     const std::string dir = server.package_dir(), file = dir + "/reports/fleet.xml", earlier = "<earlier report/>\n";
     const auto fails = [&](const std::string &path, bool saving) {
+        server.write_package_file("mstflint.log", "");
         const auto files = std::distance(fs::recursive_directory_iterator(dir), {});
         EXPECT_EQ(server.run({"-d", path}).status, 2) << path;
         EXPECT_EQ(server.read_package_file("reports/fleet.xml"), earlier) << path;
@@ -103,7 +104,6 @@ TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
     server.set_catalog({{}});
     server.add_function({.address = "0000:3b:00.0", .vendor = 0x8086});
     server.write_package_file("reports/fleet.xml", earlier);
-    server.write_package_file("mstflint.log", "");
     fails("reports/fleet.xml", false); // no Mellanox port
     add_port(server, {.address = "0000:05:00.0"}, {.psid = std::nullopt});
     fails("reports/fleet.xml", false); // no port with a readable PSID
