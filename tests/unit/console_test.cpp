@@ -1,114 +1,66 @@
-// The operator prompt: answer codes, the default on Enter, end of input, the exchange
-// as a time-stamped event-log entry, and the answers that silent and -y runs give unasked.
-
+// The operator prompt: answers, the default on Enter, end of input, the logged exchange, unasked answers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 #include "core/console.h"
 #include "fake_tools.h"
 
-namespace {
-
-// Verbatim texts: a "%" in them is no format directive.
-const std::string k_prompt = "Flash 100% of %s now?\n";
-const std::string k_question = k_prompt + " y/n/q (y):";
-// A default that no answer word gives, so that a test sees where the default is taken.
-constexpr answer k_default = answer::continue_all;
-
-class Prompt : public ::testing::Test {
-protected:
-    // The log is mstflint.log of the working directory: one of the test's own.
-    void SetUp() override
-    {
-        std::filesystem::create_directories(dir_);
-        std::filesystem::current_path(dir_);
-        ASSERT_TRUE(run_.log.open());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    void feed(const std::string &input)
-    {
-        std::ofstream(input_, std::ios::binary) << input;
-        ASSERT_NE(std::freopen(input_.c_str(), "r", stdin), nullptr);
-    }
-    answer ask() { return nfwu_yesno(run_.ctx, k_prompt, k_default, "y"); }
-    std::string logged() const
-    {
-        std::ifstream in(dir_ + "/mstflint.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    // Named after the process: ctest runs each test in a process of its own, side by side.
-    const std::string dir_ = ::testing::TempDir() + "console_test." + std::to_string(getpid());
-    const std::string input_ = dir_ + "/input";
-    test_run run_;
-};
-
-TEST_F(Prompt, AnswerCodesUntilTheInputEnds)
+// One input answers the prompts in turn: the first exchange shown and logged with the local time; a long line read
+// in parts, its exchange logged cut; silent and -y runs answer yes unasked, reading and logging nothing; then the
+// answer codes, one character without a newline, and the end of input.
+TEST(Prompt, AnswersOneInputInTurn)
 {
+    // A directory of its own (ctest runs tests side by side), whose mstflint.log is the event log.
+    const std::string dir = ::testing::TempDir() + "console_test." + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    test_run run;
+    ASSERT_TRUE(run.log.open());
     const answer y = answer::yes, q = answer::quit, c = answer::continue_all, n = answer::no;
-    const std::vector<std::pair<std::string, answer>> answers = {
-        {"y", y}, {"yes", y}, {"Y", y}, {"Yes", y}, {"YES", y}, {"q", q}, {"Q", q}, {"Quit", q}, {"QUIT", q},
-        {"quit", q}, {"c", c}, {"C", c}, {"n", n}, {"Yes ", n}, {" yes", n}, {"yess", n}, {"QUIT ", n},
-        {"", k_default}};
-    std::string input;
+    const std::vector<std::pair<std::string, answer>> answers = {{"Yes", y}, {"YES", y}, {"Q", q}, {"Quit", q},
+        {"quit", q}, {"C", c}, {"n", n}, {"Yes ", n}, {" yes", n}, {"yess", n}, {"", c}};
+    std::string input = "yes\n" + std::string(499, 'x') + "y\n";
     for (const auto &[line, code] : answers)
         input += line + "\n";
-    feed(input);
-    for (const auto &[line, code] : answers)
-        EXPECT_EQ(ask(), code) << '"' << line << '"';
-    const std::string before = logged();
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(ask(), answer::quit) << "the end of input quits, unlogged";
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), k_question + "Unknown input problem!\nQuit...\n");
-    EXPECT_EQ(logged(), before);
-    // Only a bare newline is Enter: one character and then the end of input is an answer.
-    const std::vector<std::pair<std::string, answer>> last_answers = {{"q", q}, {"n", n}, {"C", c}, {"y", y}};
-    for (const auto &[last, code] : last_answers) {
-        feed(last);
-        EXPECT_EQ(ask(), code) << '"' << last << "\" then the end of input";
-    }
-}
-
-TEST_F(Prompt, QuestionIsShownAndTheExchangeLoggedWithTheLocalTime)
-{
-    feed("yes\n");
-    ::testing::internal::CaptureStdout();
+    std::ofstream("input", std::ios::binary) << input + "y";
+    ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
+    // Verbatim texts: a "%" in them is no format directive. The default is one that no answer word gives.
+    const std::string prompt = "Flash 100% of %s now?\n", question = prompt + " y/n/q (y):";
+    const auto ask = [&run, &prompt] { return nfwu_yesno(run.ctx, prompt, answer::continue_all, "y"); };
+    const auto logged = [] { std::ifstream in("mstflint.log"); return std::string(std::istreambuf_iterator(in), {}); };
+    // The 24-character ctime form.
+    const auto entry = [&](std::time_t t) { return "[INFO]      [" + std::string(std::ctime(&t), 24) + "] "; };
     const std::time_t before = std::time(nullptr);
-    EXPECT_EQ(ask(), answer::yes);
-    const std::time_t after = std::time(nullptr);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), k_question);
-    // The 24-character ctime form, without its newline.
-    const auto entry = [](std::time_t t) { return "[INFO]      [" + std::string(std::ctime(&t), 24) + "] "; };
-    const std::string exchange = k_question + " yes\n\n\n";
-    EXPECT_TRUE(logged() == entry(before) + exchange || logged() == entry(after) + exchange) << logged();
-}
-
-TEST_F(Prompt, LongLineIsReadInPartsAndLoggedCut)
-{
-    feed(std::string(499, 'x') + "y\n");
-    EXPECT_EQ(ask(), answer::no);
-    const std::string cut = (k_question + " " + std::string(499, 'x')).substr(0, 499);
-    EXPECT_TRUE(logged().ends_with("] " + cut + "\n")) << logged();
-    EXPECT_EQ(ask(), answer::yes) << "the rest of the line answers the next prompt";
-}
-
-TEST_F(Prompt, SilentAndYesRunsAnswerYesUnaskedAndReadNothing)
-{
-    feed("n\n");
-    for (bool *flag : {&run_.opts.silent, &run_.opts.yes}) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ask(), y);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), question);
+    std::string log = logged();
+    EXPECT_TRUE(log == entry(before) + question + " yes\n\n\n" || log == entry(std::time(nullptr)) + question +
+                " yes\n\n\n") << log;
+    EXPECT_EQ(ask(), n);
+    EXPECT_TRUE(logged().ends_with("] " + (question + " " + std::string(499, 'x')).substr(0, 499) + "\n"));
+    EXPECT_EQ(ask(), y) << "the rest of the line answers the next prompt";
+    log = logged();
+    for (bool *flag : {&run.opts.silent, &run.opts.yes}) {
         *flag = true;
         ::testing::internal::CaptureStdout();
-        EXPECT_EQ(nfwu_yesno(run_.ctx, k_prompt, answer::no, "n"), answer::yes);
+        EXPECT_EQ(nfwu_yesno(run.ctx, prompt, n, "n"), y);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
         *flag = false;
     }
-    EXPECT_EQ(logged(), "");
-    EXPECT_EQ(ask(), answer::no) << "the input was left unread";
+    EXPECT_EQ(logged(), log);
+    for (const auto &[line, code] : answers)
+        EXPECT_EQ(ask(), code) << '"' << line << '"';
+    EXPECT_EQ(ask(), y) << "one character and then the end of input is an answer, not Enter";
+    log = logged();
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ask(), q) << "the end of input quits, unlogged";
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), question + "Unknown input problem!\nQuit...\n");
+    EXPECT_EQ(logged(), log);
+    std::filesystem::remove_all(dir);
 }
-
-} // namespace

@@ -4,48 +4,35 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "report/interface_name.h"
 
 namespace fs = std::filesystem;
+using Entries = std::vector<std::pair<std::string, std::string>>; // name and link target; no target: a file
 
 // Each case is a /sys/class/net of its own (none at all when it has no entries) in which the interface of
-// 0000:af:00.1 is looked up; an entry with an empty target is a plain file.
+// 0000:af:00.1 is looked up; several matching links, as a directory lists them in no set order.
 TEST(InterfaceName, IsTheFirstEntryInNameOrderWhoseLinkHoldsTheAddress)
 {
-    struct lookup {
-        std::vector<std::pair<std::string, std::string>> entries;
-        std::optional<std::string> name;
-    };
-    const std::string pci = "../../devices/pci0000:00/";
-    const std::vector<lookup> cases = {
-        {{{"eth2", pci + "0000:af:00.1/net/eth2"}, {"lo", "../../devices/virtual/net/lo"}}, "eth2"},
-        {{{"ib1", pci + "0000:af:00.1/net/second"}, {"ib0", pci + "0000:af:00.1/net/first"}}, "first"},
-        {{{"eth3", pci + "0000:AF:00.1/net/eth3"}}, "eth3"},
-        {{{"p0000:af:00.1", "../../devices/virtual/net/renamed"}}, "renamed"},
-        {{{"eth4", pci + "0000:af:0001/net/eth4"}}, std::nullopt},
-        {{{"0000:af:00.1-file", ""}, {".0000:af:00.1", pci + "0000:af:00.1/net/hidden"},
-          {"z0", pci + "0000:af:00.1/net/z0"}}, "z0"},
-        {{}, std::nullopt},
-    };
-    for (const lookup &c : cases) {
-        SCOPED_TRACE(c.entries.empty() ? "no directory" : c.entries.back().first);
+    const std::string pci = "../../devices/pci0000:00/0000:", other = "../../devices/virtual/net/";
+    const auto mine = [&pci](const std::string &name) { return pci + "af:00.1/net/" + name; };
+    for (const auto &[entries, name] : std::vector<std::pair<Entries, std::optional<std::string>>> {
+             {{{"z", mine("z")}, {"x1", mine("x1")}, {"ib9", mine("ib9")}, {"ib5", mine("ib5")}, {"x0", mine("x0")}},
+              "ib5"},
+             {{{"a0", other + "lo"}, {"eth3", pci + "AF:00.1/net/eth3"}}, "eth3"},
+             {{{"p0000:af:00.1", other + "renamed"}}, "renamed"},
+             {{{"eth4", pci + "af:0001/net/eth4"}}, std::nullopt},
+             {{{"0000:af:00.1-file", ""}, {".0000:af:00.1", mine("hidden")}, {"z", mine("z")}}, "z"},
+             {{}, std::nullopt}}) {
         std::string root = (fs::temp_directory_path() / "ifname-XXXXXX").string();
         ASSERT_NE(mkdtemp(root.data()), nullptr);
-        const fs::path net = fs::path(root) / "sys/class/net";
-        for (const auto &[name, target] : c.entries) {
+        const std::string net = root + "/sys/class/net/";
+        if (!entries.empty())
             fs::create_directories(net);
-            if (target.empty())
-                std::ofstream(net / name) << "x";
-            else
-                fs::create_symlink(target, net / name);
-        }
+        for (const auto &[entry, target] : entries)
+            target.empty() ? void(std::ofstream(net + entry) << "x") : fs::create_symlink(target, net + entry);
         setenv("ROVAN_SYSROOT", root.c_str(), 1);
-        EXPECT_EQ(find_interface_name("0000:af:00.1"), c.name);
-        unsetenv("ROVAN_SYSROOT");
+        EXPECT_EQ(find_interface_name("0000:af:00.1"), name) << (entries.empty() ? "none" : entries.back().first);
         fs::remove_all(root);
     }
 }
