@@ -168,7 +168,7 @@ void SimServer::add_flash_device(const FlashDevice &dev)
     const std::pair<const char *, std::optional<std::string>> settings[] = {
         {"fw_version", dev.fw_version}, {"psid", dev.psid}, {"base_mac", dev.base_mac},
         {"extra_query_lines", dev.extra_query_lines}, {"query_fails", std::to_string(dev.query_fails)},
-        {"query_ms", std::to_string(dev.query_ms)}, {"query_flood_mib", std::to_string(dev.query_flood_mib)},
+        {"query_ms", std::to_string(dev.query_ms)},
         {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
         {"burn_seconds", std::to_string(dev.burn_seconds)}};
     for (const auto &[name, value] : settings)

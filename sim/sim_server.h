@@ -32,7 +32,6 @@ struct FlashDevice {
     std::string extra_query_lines {}; // written verbatim before the usual query lines
     bool query_fails = false;       // query prints "-E- Cannot open Device: ..." and exits 1
     int query_ms = 0;               // the query waits this long first, with a helper process of its own
-    int query_flood_mib = 0;        // the query first prints this many MiB as one line
     int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
     bool burn_killed = false;       // the burn ends itself by SIGKILL
     int burn_seconds = 0;           // the burn waits this long before it finishes

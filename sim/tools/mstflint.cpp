@@ -56,23 +56,12 @@ void wait_like_a_flash_read(const std::string &dev, int ms)
         waitpid(helper, nullptr, 0);
 }
 
-void flood(int mib)
-{
-    if (mib <= 0)
-        return;
-    const std::string chunk(1 << 16, 'x');
-    for (int i = 0; i < mib * 16; ++i)
-        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
-    std::fputs("\n", stdout);
-}
-
 int query(const std::string &dev, const std::string &address)
 {
     if (int ms = number(dev + "/query_ms"); ms > 0)
         wait_like_a_flash_read(dev, ms);
     if (number(dev + "/query_fails"))
         return cannot_open_device(address);
-    flood(number(dev + "/query_flood_mib"));
     const std::optional<std::string> version = read_text(dev + "/fw_version");
     const std::optional<std::string> mac = read_text(dev + "/base_mac");
     const std::optional<std::string> psid = read_text(dev + "/psid");
