@@ -100,7 +100,11 @@ TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTu
             most_on_one_device = std::max(most_on_one_device, ++running_on_device[device]);
         }
         // The first queries wait until sixteen run at once (or never will), later ones a moment.
-        while (most < 16 && std::chrono::steady_clock::now() < give_up)
+        const auto fewer_than_sixteen_yet = [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return most < 16;
+        };
+        while (fewer_than_sixteen_yet() && std::chrono::steady_clock::now() < give_up)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::lock_guard<std::mutex> lock(mutex);
