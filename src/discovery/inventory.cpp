@@ -251,8 +251,9 @@ bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std
         complete = inventory_function(ctx, inv, inv.ports[i], addresses[i], answer, state);
     }
     // The run ends by a signal that came during the queries, once they have all been ended.
-    ctx.outcome.deferred_signal = batch.signal();
-    return complete && ctx.outcome.deferred_signal == 0;
+    if (const int sig = batch.signal())
+        ctx.outcome.deferred_signal = sig;
+    return complete && batch.signal() == 0;
 }
 
 } // namespace
