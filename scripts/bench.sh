@@ -38,7 +38,7 @@ server() {
     cd "$ROVAN_PACKAGE"
 }
 
-# One query of every adapter, COUNT times over: the queries the specified design ran one by one.
+# One query of every adapter, COUNT times over: what one run per label and adapter took, one by one.
 bare_queries() {
     n=0
     while [ "$n" -lt "$1" ]; do
