@@ -169,6 +169,7 @@ void SimServer::add_flash_device(const FlashDevice &dev)
     const std::pair<const char *, std::optional<std::string>> settings[] = {
         {"fw_version", dev.fw_version}, {"psid", dev.psid}, {"base_mac", dev.base_mac},
         {"extra_query_lines", dev.extra_query_lines}, {"query_fails", std::to_string(dev.query_fails)},
+        {"query_ms", std::to_string(dev.query_ms)},
         {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
         {"burn_seconds", std::to_string(dev.burn_seconds)}, {"burn_keeps_old", std::to_string(dev.burn_keeps_old)},
         {"silent_after_burn", std::to_string(dev.silent_after_burn)}};
@@ -292,6 +293,15 @@ std::string SimServer::device_fw_version(const std::string &address) const
     if (!fs::exists(dir))
         throw std::invalid_argument("simulated server: no flash device " + address);
     return state::read_text(dir + "/fw_version").value_or("");
+}
+
+std::vector<pid_t> SimServer::query_pids(const std::string &address) const
+{
+    std::vector<pid_t> pids;
+    std::istringstream text(state::read_text(state::device_dir(state_dir(), address) + "/query_pids").value_or(""));
+    for (pid_t pid; text >> pid;)
+        pids.push_back(pid);
+    return pids;
 }
 
 std::vector<std::string> SimServer::tmp_files() const

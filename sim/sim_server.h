@@ -32,6 +32,7 @@ struct FlashDevice {
     std::optional<std::string> base_mac = "b8cef6000000"; // no "Base MAC:" line when absent
     std::string extra_query_lines {}; // written verbatim before the usual query lines
     bool query_fails = false;       // query prints "-E- Cannot open Device: ..." and exits 1
+    int query_ms = 0;               // the query waits this long first, with a helper process of its own
     int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
     bool burn_killed = false;       // the burn ends itself by SIGKILL
     int burn_seconds = 0;           // the burn waits this long before it finishes
@@ -123,6 +124,8 @@ public:
     // The firmware version the stand-in flash tool now reports for a device
     // (empty when it reports none); throws for a device never added.
     std::string device_fw_version(const std::string &address) const;
+    // The processes that queries of a device waiting query_ms ran (the stand-in and its helper).
+    std::vector<pid_t> query_pids(const std::string &address) const;
     // Names of the files now in the simulated /tmp, sorted.
     std::vector<std::string> tmp_files() const;
 
@@ -154,5 +157,11 @@ private:
 
 // The demo server of the README: adapters, catalog and images that show each mode.
 void build_demo_server(SimServer &server);
+
+// A server for timing the utility: adapters (one device each, every one with its own PSID and
+// Base MAC, queries waiting query_ms), a catalog of catalog_entries entries that holds every
+// adapter's board, and in the package bench-report.xml, a discovery report of report_devices
+// devices of the catalog's boards whose actions ask for nothing.
+void build_bench_server(SimServer &server, int adapters, int catalog_entries, int query_ms, int report_devices);
 
 } // namespace sim

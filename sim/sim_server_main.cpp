@@ -1,5 +1,6 @@
-// rovan-simserver DIR: builds the demo server into DIR and prints, as shell
-// assignments, where it is and how to run the utility on it.
+// rovan-simserver DIR: builds the demo server (or, with --bench, a server for
+// timing the utility) into DIR and prints, as shell assignments, where it is
+// and how to run the utility on it.
 
 #include <cstdio>
 #include <exception>
@@ -26,24 +27,31 @@ std::string shell_word(const std::string &text)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rovan-simserver DIR (builds the demo server there; prints shell assignments)\n");
+    const bool bench = argc == 7 && std::string(argv[1]) == "--bench";
+    if (argc != 2 && !bench) {
+        std::fprintf(stderr, "usage: rovan-simserver DIR (builds the demo server there; prints shell assignments)\n"
+                             "       rovan-simserver --bench ADAPTERS CATALOG_ENTRIES QUERY_MS REPORT_DEVICES DIR\n"
+                             "       (a server for timing the utility instead)\n");
         return 2;
     }
     try {
-        // A directory of an earlier demo is rebuilt; anything else that is not empty is left alone.
-        const fs::path dir = argv[1], marker = dir / ".rovan-simserver";
+        // A directory of an earlier server is rebuilt; anything else that is not empty is left alone.
+        const fs::path dir = argv[argc - 1], marker = dir / ".rovan-simserver";
         if (fs::exists(dir) && !fs::is_empty(dir)) {
             if (!fs::exists(marker)) {
-                std::fprintf(stderr, "rovan-simserver: %s is not empty and holds no earlier demo server; "
-                                     "not touched\n", argv[1]);
+                std::fprintf(stderr, "rovan-simserver: %s is not empty and holds no earlier simulated server; "
+                                     "not touched\n", argv[argc - 1]);
                 return 1;
             }
             for (const auto &entry : fs::directory_iterator(dir))
                 fs::remove_all(entry.path());
         }
         sim::SimServer server(dir.string());
-        sim::build_demo_server(server);
+        if (bench)
+            sim::build_bench_server(server, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]),
+                                    std::stoi(argv[5]));
+        else
+            sim::build_demo_server(server);
         std::ofstream touch(marker);
         std::printf("ROVAN_SYSROOT=%s\nROVAN_PACKAGE=%s\n", shell_word(server.root()).c_str(),
                     shell_word(server.package_dir()).c_str());

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <sys/wait.h>
 
 #include "../sim_state.h"
 
@@ -30,8 +31,35 @@ void field(const std::string &label, const std::string &value)
     std::printf("%-23s%s\n", (label + ":").c_str(), value.c_str());
 }
 
+// Notes a process of a slow query, so that a test can tell whether it was left running.
+void note_query_pid(const std::string &dev)
+{
+    const std::string line = std::to_string(getpid()) + "\n";
+    const int fd = open((dev + "/query_pids").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    while (write(fd, line.data(), line.size()) < 0 && errno == EINTR) {
+    }
+    close(fd);
+}
+
+// A slow query, as a real tool reading the adapter's flash: the wait is shared with a helper
+// process, as a tool's own children would be.
+void wait_like_a_flash_read(const std::string &dev, int ms)
+{
+    const pid_t helper = fork();
+    note_query_pid(dev);
+    usleep(static_cast<useconds_t>(ms) * 1000);
+    if (helper == 0)
+        _exit(0);
+    if (helper > 0)
+        waitpid(helper, nullptr, 0);
+}
+
 int query(const std::string &dev, const std::string &address)
 {
+    if (int ms = number(dev + "/query_ms"); ms > 0)
+        wait_like_a_flash_read(dev, ms);
     if (number(dev + "/query_fails"))
         return cannot_open_device(address);
     const std::optional<std::string> version = read_text(dev + "/fw_version");

@@ -80,7 +80,7 @@ bool board_matches_report(run_context &ctx, report_device &device)
     return false;
 }
 
-device_result update_device(run_context &ctx, report_device &device, size_t idx)
+device_result update_device(run_context &ctx, firmware_catalog &catalog, report_device &device, size_t idx)
 {
     nic_info &rec = device.rec;
     // Without an action item a device asks for nothing, and its bus address is never built.
@@ -88,7 +88,7 @@ device_result update_device(run_context &ctx, report_device &device, size_t idx)
         return device_result::failed;
 
     const std::string key = catalog_key(rec, device.firmware_id);
-    const std::optional<std::vector<XMLFW_INFO>> entries = read_NIC_FW_xml_file(ctx.log, key, rec);
+    const std::optional<std::vector<XMLFW_INFO>> entries = catalog.read_NIC_FW_xml_file(ctx.log, key, rec);
     if (!entries)
         return device_result::fatal;
     if (entries->empty()) {
@@ -132,12 +132,13 @@ int read_discovery_report(run_context &ctx)
     if (!devices)
         return 2;
 
+    firmware_catalog catalog;
     size_t errors = 0;
     bool requested_failed = false;
     for (size_t i = 0; i < devices->size(); ++i) {
         report_device &device = (*devices)[i];
         const bool requested = device.rec.has(nic_flash_requested);
-        const device_result result = update_device(ctx, device, i);
+        const device_result result = update_device(ctx, catalog, device, i);
         if (result == device_result::fatal)
             return 1;
         if (result == device_result::abandon)

@@ -1,7 +1,13 @@
-// Reading the firmware catalog and matching its entries against an adapter's key.
+// Reading the firmware catalog into memory once and matching its entries against an adapter's key.
 #include "discovery/catalog.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <libxml/xmlreader.h>
 
@@ -44,45 +50,116 @@ XMLFW_INFO accepted_copy(const XMLFW_INFO &e)
     return copy;
 }
 
+std::optional<catalog_attr> attr_of(const std::string &name)
+{
+    static const std::pair<const char *, catalog_attr> names[] = {
+        {"name", catalog_attr::name},         {"venid", catalog_attr::venid}, {"devid", catalog_attr::devid},
+        {"PSID", catalog_attr::psid},         {"subvenid", catalog_attr::subvenid},
+        {"subdevid", catalog_attr::subdevid}, {"rom", catalog_attr::rom},     {"fwFile", catalog_attr::fw_file}};
+    for (const auto &[text, attr] : names) {
+        if (name == text)
+            return attr;
+    }
+    return std::nullopt;
+}
+
 struct reader_closer {
     void operator()(xmlTextReader *r) const { xmlFreeTextReader(r); }
 };
 
-// Walks the attributes of the node the reader stands on. The working entry
-// is carried from node to node on purpose: the catalog's entries rely on it.
-void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdString, const nic_info &nic,
-                          XMLFW_INFO &working, std::vector<XMLFW_INFO> &found)
+// The text handed to the reader as a file would be, piece by piece as the reader asks, so that a
+// malformed catalog yields the same attributes before its error as when read from its file.
+struct text_source {
+    const std::string &text;
+    size_t at = 0;
+
+    static int read(void *context, char *buffer, int len)
+    {
+        text_source &source = *static_cast<text_source *>(context);
+        const size_t n = std::min(static_cast<size_t>(std::max(len, 0)), source.text.size() - source.at);
+        std::memcpy(buffer, source.text.data() + source.at, n);
+        source.at += n;
+        return static_cast<int>(n);
+    }
+};
+
+opt_text value_at(const parsed_catalog &catalog, long index)
 {
-    const int count = xmlTextReaderAttributeCount(reader);
-    for (int i = 0; i < count; ++i) {
-        if (xmlTextReaderMoveToNextAttribute(reader) != 1)
+    return index < 0 ? std::nullopt : catalog.attributes[static_cast<size_t>(index)].value;
+}
+
+// The comparisons and the open "rom" and "fwFile" attributes, walking the rule as if no
+// comparison matched: then the rest of an element past its "subdevid" is passed over.
+void index_catalog(parsed_catalog &c)
+{
+    long name = -1, venid = -1, devid = -1, psid = -1;
+    bool subvenid_seen = false;
+    bool past_comparison = false;
+    for (size_t i = 0; i < c.attributes.size(); ++i) {
+        const catalog_attribute &attr = c.attributes[i];
+        if (i > 0 && attr.node != c.attributes[i - 1].node) {
+            if (past_comparison)
+                c.comparisons.back().node_end = i;
+            past_comparison = false;
+        }
+        if (past_comparison) {
+            parsed_catalog::comparison &cmp = c.comparisons.back();
+            if (attr.kind == catalog_attr::rom)
+                cmp.own_rom = static_cast<long>(i);
+            else if (attr.kind == catalog_attr::fw_file)
+                cmp.own_fw_file = static_cast<long>(i);
+            else
+                cmp.sets_entry_after = true;
             continue;
-        const std::string name = reinterpret_cast<const char *>(xmlTextReaderConstName(reader));
-        const xmlChar *value = xmlTextReaderConstValue(reader);
-        if (name == "name") {
-            working.pxmlName = text_of(value);
-        } else if (name == "venid") {
-            working.pxmlVenId = text_of(value);
-        } else if (name == "devid") {
-            working.pxmlDevId = text_of(value);
-        } else if (name == "PSID") {
-            working.pxmlPSID = text_of(value);
-        } else if (name == "subvenid") {
-            // The adapter's own subsystem IDs stand in for the catalog's.
-            working.pxmlSubVenId = pci_id_text(nic.sub_ven_id);
-        } else if (name == "subdevid") {
-            working.pxmlSubDevId = pci_id_text(nic.sub_dev_id);
-            if (entry_key(working) != pciIdString)
-                return;
-            found.push_back(accepted_copy(working));
-        } else if (name == "rom") {
-            if (!found.empty())
-                found.back().pxmlRom = text_of(value);
-        } else if (name == "fwFile") {
-            if (!found.empty())
-                found.back().pxmlFwImage = text_of(value);
+        }
+        const long at = static_cast<long>(i);
+        switch (attr.kind) {
+        case catalog_attr::name: name = at; break;
+        case catalog_attr::venid: venid = at; break;
+        case catalog_attr::devid: devid = at; break;
+        case catalog_attr::psid: psid = at; break;
+        case catalog_attr::subvenid: subvenid_seen = true; break;
+        case catalog_attr::rom: c.open_roms.push_back(i); break;
+        case catalog_attr::fw_file: c.open_fw_files.push_back(i); break;
+        case catalog_attr::subdevid: {
+            past_comparison = true;
+            c.comparisons.push_back({i, c.attributes.size(), name, venid, devid, psid, subvenid_seen});
+            const opt_text v = value_at(c, venid), d = value_at(c, devid), p = value_at(c, psid);
+            if (subvenid_seen && v && d && p)
+                c.index[padded4(*v) + "-" + padded4(*d) + '\0' + *p].push_back(c.comparisons.size() - 1);
+            break;
+        }
         }
     }
+}
+
+// The last open attribute in [from, to), if any.
+std::optional<size_t> last_open(const std::vector<size_t> &open, size_t from, size_t to)
+{
+    auto it = std::lower_bound(open.begin(), open.end(), to);
+    if (it == open.begin() || *--it < from)
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<std::string> read_file(const char *path)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    std::vector<char> buf(65536);
+    for (;;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A read error ends the text, as it ends the reader's input.
+        if (n <= 0)
+            break;
+        text.append(buf.data(), static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
 }
 
 } // namespace
@@ -93,18 +170,116 @@ std::string catalog_key(const nic_info &nic, const std::string &psid)
            pci_id_text(nic.sub_dev_id) + "-" + psid;
 }
 
-std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
-                                                            const nic_info &nic)
+parsed_catalog parse_catalog(const std::string &xml)
+{
+    parsed_catalog catalog;
+    xmlCheckVersion(20706);
+    text_source source {xml};
+    std::unique_ptr<xmlTextReader, reader_closer> reader(
+        xmlReaderForIO(text_source::read, nullptr, &source, k_catalog_file, nullptr, 0));
+    if (!reader)
+        return catalog;
+    for (uint32_t node = 0; xmlTextReaderRead(reader.get()) == 1; ++node) {
+        const int count = xmlTextReaderAttributeCount(reader.get());
+        for (int i = 0; i < count; ++i) {
+            if (xmlTextReaderMoveToNextAttribute(reader.get()) != 1)
+                continue;
+            const std::optional<catalog_attr> kind =
+                attr_of(reinterpret_cast<const char *>(xmlTextReaderConstName(reader.get())));
+            if (kind)
+                catalog.attributes.push_back({*kind, node, text_of(xmlTextReaderConstValue(reader.get()))});
+        }
+    }
+    index_catalog(catalog);
+    return catalog;
+}
+
+std::vector<XMLFW_INFO> walk_catalog(const parsed_catalog &catalog, const std::string &pciIdString,
+                                     const nic_info &nic)
 {
     std::vector<XMLFW_INFO> found;
     XMLFW_INFO working;
-    xmlCheckVersion(20706);
-    std::unique_ptr<xmlTextReader, reader_closer> reader(xmlReaderForFile(k_catalog_file, nullptr, 0));
-    if (!reader) {
-        log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
-        return std::nullopt;
+    std::optional<uint32_t> passed_over; // the element whose key did not match
+    for (const catalog_attribute &attr : catalog.attributes) {
+        if (passed_over == attr.node)
+            continue;
+        switch (attr.kind) {
+        case catalog_attr::name: working.pxmlName = attr.value; break;
+        case catalog_attr::venid: working.pxmlVenId = attr.value; break;
+        case catalog_attr::devid: working.pxmlDevId = attr.value; break;
+        case catalog_attr::psid: working.pxmlPSID = attr.value; break;
+        // The adapter's own subsystem IDs stand in for the catalog's.
+        case catalog_attr::subvenid: working.pxmlSubVenId = pci_id_text(nic.sub_ven_id); break;
+        case catalog_attr::subdevid:
+            working.pxmlSubDevId = pci_id_text(nic.sub_dev_id);
+            if (entry_key(working) != pciIdString)
+                passed_over = attr.node;
+            else
+                found.push_back(accepted_copy(working));
+            break;
+        case catalog_attr::rom:
+            if (!found.empty())
+                found.back().pxmlRom = attr.value;
+            break;
+        case catalog_attr::fw_file:
+            if (!found.empty())
+                found.back().pxmlFwImage = attr.value;
+            break;
+        }
     }
-    while (xmlTextReaderRead(reader.get()) == 1)
-        scan_node_attributes(reader.get(), pciIdString, nic, working, found);
     return found;
+}
+
+std::vector<XMLFW_INFO> match_catalog(const parsed_catalog &catalog, const std::string &pciIdString,
+                                      const nic_info &nic)
+{
+    const std::string sub_ven = pci_id_text(nic.sub_ven_id), sub_dev = pci_id_text(nic.sub_dev_id);
+    // The key is "<venid>-<devid>" + middle + "<PSID>"; the middle may occur more than once.
+    const std::string middle = "-" + padded4(sub_ven) + "-" + padded4(sub_dev) + "-";
+    std::vector<size_t> hits;
+    for (size_t at = pciIdString.find(middle); at != std::string::npos; at = pciIdString.find(middle, at + 1)) {
+        const auto it = catalog.index.find(pciIdString.substr(0, at) + '\0' + pciIdString.substr(at + middle.size()));
+        if (it != catalog.index.end())
+            hits.insert(hits.end(), it->second.begin(), it->second.end());
+    }
+    std::sort(hits.begin(), hits.end());
+    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+
+    std::vector<XMLFW_INFO> found;
+    for (size_t j = 0; j < hits.size(); ++j) {
+        const parsed_catalog::comparison &cmp = catalog.comparisons[hits[j]];
+        // Past a match such an element changes what later elements are compared with.
+        if (cmp.sets_entry_after)
+            return walk_catalog(catalog, pciIdString, nic);
+        XMLFW_INFO entry;
+        entry.pxmlName = value_at(catalog, cmp.name);
+        entry.pxmlVenId = value_at(catalog, cmp.venid);
+        entry.pxmlDevId = value_at(catalog, cmp.devid);
+        entry.pxmlSubVenId = sub_ven;
+        entry.pxmlSubDevId = sub_dev;
+        entry.pxmlPSID = value_at(catalog, cmp.psid);
+        // Up to the next accepted entry's comparison, the last open "rom" wins over the element's own.
+        const size_t to = j + 1 < hits.size() ? catalog.comparisons[hits[j + 1]].at : catalog.attributes.size();
+        const std::optional<size_t> rom = last_open(catalog.open_roms, cmp.node_end, to);
+        const std::optional<size_t> fw_file = last_open(catalog.open_fw_files, cmp.node_end, to);
+        entry.pxmlRom = value_at(catalog, rom ? static_cast<long>(*rom) : cmp.own_rom);
+        entry.pxmlFwImage = value_at(catalog, fw_file ? static_cast<long>(*fw_file) : cmp.own_fw_file);
+        found.push_back(std::move(entry));
+    }
+    return found;
+}
+
+std::optional<std::vector<XMLFW_INFO>> firmware_catalog::read_NIC_FW_xml_file(event_log &log,
+                                                                               const std::string &pciIdString,
+                                                                               const nic_info &nic)
+{
+    if (!parsed_) {
+        const std::optional<std::string> text = read_file(k_catalog_file);
+        if (!text) {
+            log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
+            return std::nullopt;
+        }
+        parsed_ = parse_catalog(*text);
+    }
+    return match_catalog(*parsed_, pciIdString, nic);
 }

@@ -140,8 +140,8 @@ void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &entries)
 
 // Fills the record of a Mellanox function whose version and PSID are known;
 // false on a fatal condition.
-bool complete_record(run_context &ctx, nic_info &rec, const std::string &address, const std::string &version,
-                     const std::string &psid)
+bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec, const std::string &address,
+                     const std::string &version, const std::string &psid)
 {
     rec.pinterfacename = address;
     rec.pbus_info = address;
@@ -154,7 +154,7 @@ bool complete_record(run_context &ctx, nic_info &rec, const std::string &address
     const std::string pciIdString = catalog_key(rec, psid);
     print_message(ctx, "pciIdString-------------->" + pciIdString + "\n\n");
 
-    const std::optional<std::vector<XMLFW_INFO>> entries = read_NIC_FW_xml_file(ctx.log, pciIdString, rec);
+    const std::optional<std::vector<XMLFW_INFO>> entries = catalog.read_NIC_FW_xml_file(ctx.log, pciIdString, rec);
     if (!entries)
         return false;
     if (!entries->empty())
@@ -171,6 +171,7 @@ struct build_state {
     query_error_file errors;
     std::vector<seen_function> seen;
     int psid_fw_count = 0;
+    firmware_catalog catalog;
 };
 
 // The query-error lines of one answer: one per label whose line held no text (or that no line
@@ -224,7 +225,7 @@ bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const s
         ++state.psid_fw_count;
         return true;
     }
-    return complete_record(ctx, rec, address, *version, *psid);
+    return complete_record(ctx, state.catalog, rec, address, *version, *psid);
 }
 
 // Every listed function in address order, the Mellanox ones queried side by side beforehand; false
@@ -250,8 +251,9 @@ bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std
         complete = inventory_function(ctx, inv, inv.ports[i], addresses[i], answer, state);
     }
     // The run ends by a signal that came during the queries, once they have all been ended.
-    ctx.outcome.deferred_signal = batch.signal();
-    return complete && ctx.outcome.deferred_signal == 0;
+    if (const int sig = batch.signal())
+        ctx.outcome.deferred_signal = sig;
+    return complete && batch.signal() == 0;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -33,8 +34,10 @@ public:
     explicit line_picker(const std::vector<std::string> &labels)
         : labels_(labels), picked_(labels.size()), found_in_rest_(labels.size(), false)
     {
-        for (const std::string &label : labels)
+        for (const std::string &label : labels) {
             window_ = std::max(window_, label.size());
+            lower_labels_.push_back(lower(label));
+        }
     }
 
     void feed(const char *data, size_t size)
@@ -76,12 +79,32 @@ private:
             in_rest_ = true;
             tail_ = kept_.substr(kept_.size() - std::min(kept_.size(), window_ - 1));
         }
-        std::string searched = std::move(tail_);
-        searched.append(data + room, size - room);
+        // Folded once, then searched with find: a flood of output must not cost a comparison per letter and label.
+        searched_ = tail_;
+        searched_.append(data + room, size - room);
+        for (char &c : searched_)
+            c = fold_[static_cast<unsigned char>(c)];
         for (size_t i = 0; i < labels_.size(); ++i)
-            found_in_rest_[i] = found_in_rest_[i] || contains_nocase(searched, labels_[i]);
-        tail_ = searched.substr(searched.size() - std::min(searched.size(), window_ - 1));
+            found_in_rest_[i] = found_in_rest_[i] || searched_.find(lower_labels_[i]) != std::string::npos;
+        tail_.assign(searched_, searched_.size() - std::min(searched_.size(), window_ - 1));
     }
+
+    std::string lower(std::string text) const
+    {
+        for (char &c : text)
+            c = fold_[static_cast<unsigned char>(c)];
+        return text;
+    }
+
+    // Each byte's lower-case letter, as contains_nocase compares them.
+    static std::array<char, 256> make_fold()
+    {
+        std::array<char, 256> fold {};
+        for (size_t c = 0; c < fold.size(); ++c)
+            fold[c] = static_cast<char>(std::tolower(static_cast<int>(c)));
+        return fold;
+    }
+    const std::array<char, 256> fold_ = make_fold();
 
     void end_line(bool line_end)
     {
@@ -96,6 +119,8 @@ private:
     }
 
     const std::vector<std::string> &labels_;
+    std::vector<std::string> lower_labels_;
+    std::string searched_;
     std::vector<std::optional<std::string>> picked_;
     std::vector<bool> found_in_rest_;
     size_t window_ = 1;

@@ -1,9 +1,12 @@
 // Whole runs of the inventory: enumeration, queries, second devices, the query-error file and fatal conditions.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "sim_server.h"
 
@@ -55,6 +58,17 @@ std::string query_errors(const sim::SimServer &server, const sim::Result &r)
     std::string text;
     std::getline(in, text, '\0');
     return in.is_open() ? std::regex_replace(text, std::regex("\n[^\n,]+,[0-9]+\n"), "\n@\n") : "<file missing>";
+}
+
+// No tool process may outlive its query (a zombie left to its new parent counts as gone).
+void expect_gone(const std::vector<pid_t> &pids)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (pid_t pid : pids) {
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        EXPECT_TRUE(stat.empty() || stat.find(") Z ") != npos) << stat;
+    }
 }
 
 } // namespace
@@ -144,8 +158,9 @@ TEST(Inventory, QueriesOnceWithTheChosenToolAndTakesTheFirstLineCarryingEachLabe
 TEST(Inventory, SkipsTheSecondDeviceOfOneAdapterButNeverOneWithoutBaseMac)
 {
     sim::SimServer server;
+    // The first answers last: the lines still come in address order.
     for (const char *address : {"0000:05:00.0", "0000:06:00.0", "0000:07:00.0"})
-        add_mellanox(server, {.address = address, .base_mac = "b8cef6000510"});
+        add_mellanox(server, {.address = address, .base_mac = "b8cef6000510", .query_ms = address[6] == '5' ? 300 : 0});
     for (const char *address : {"0000:08:00.0", "0000:09:00.0"})
         add_mellanox(server, {.address = address, .base_mac = std::nullopt});
     sim::Result r = server.run({"-c"});
@@ -160,7 +175,7 @@ TEST(Inventory, SkipsTheSecondDeviceOfOneAdapterButNeverOneWithoutBaseMac)
 TEST(Inventory, DevicesWithoutPsidOrAnAnsweringToolAreLeftIncomplete)
 {
     sim::SimServer server;
-    add_mellanox(server, {.address = "0000:05:00.0", .psid = std::nullopt});
+    add_mellanox(server, {.address = "0000:05:00.0", .psid = std::nullopt, .query_ms = 300});
     add_mellanox(server, {.address = "0000:06:00.0", .query_fails = true});
     add_mellanox(server, {.address = "0000:07:00.0"});
     sim::Result r = server.run({"-c"});
@@ -182,6 +197,33 @@ TEST(Inventory, DevicesWithoutPsidOrAnAnsweringToolAreLeftIncomplete)
     EXPECT_EQ(messages(r), "");
     EXPECT_EQ(query_errors(server, r), three_failed + not_found("0000:05:00.0") + three_failed +
                                            not_found("0000:06:00.0") + three_failed + not_found("0000:07:00.0"));
+}
+
+TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)
+{
+    sim::SimServer server;
+    server.set_run_timeout(20);
+    add_mellanox(server, {.address = "0000:05:00.0", .query_ms = 30000});
+    add_mellanox(server, {.address = "0000:06:00.0"});
+    sim::Result r = server.run({"-c"}, "", {{"ROVAN_QUERY_TIMEOUT", "1"}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(messages(r), card("0000:06:00.0"));
+    EXPECT_EQ(query_errors(server, r), "FWUPG_ERROR: no answer from the flash tool for 0000:05:00.0 within 1 s\n" +
+                                           k_query_failed + k_query_failed + k_query_failed + not_found("0000:05:00.0"));
+    ASSERT_EQ(server.query_pids("0000:05:00.0").size(), 2u) << "the tool and its helper";
+    expect_gone(server.query_pids("0000:05:00.0"));
+
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const size_t earlier = server.query_pids("0000:05:00.0").size();
+        const pid_t pid = server.start({"-c"});
+        for (int i = 0; i < 2000 && server.query_pids("0000:05:00.0").size() < earlier + 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(kill(pid, sig), 0);
+        r = server.finish(pid);
+        EXPECT_EQ(r.term_signal, sig);
+        EXPECT_EQ(server.query_pids("0000:05:00.0").size(), earlier + 2);
+        expect_gone(server.query_pids("0000:05:00.0"));
+    }
 }
 
 TEST(Inventory, UnreadablePciIdFileEndsTheRun)

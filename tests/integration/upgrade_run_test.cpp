@@ -159,6 +159,8 @@ TEST(UpgradeRun, AnswersAndModesDecideWhatIsBurned)
         for (const std::string &port : c.burned)
             expected.push_back(burn_argv(port, k_image, silent));
         EXPECT_EQ(burns(server), expected);
+        EXPECT_EQ(server.tool_calls().size() - 2 * expected.size(), !c.a_installed.empty() + !c.b_installed.empty())
+            << "one query for each port, and one more to verify each burn";
         EXPECT_TRUE(r.out.ends_with(c.out_tail)) << r.out;
         EXPECT_EQ(count_of(r.out, "y/n/q"), c.questions);
         EXPECT_EQ(count_of(server.log(), k_latest), c.latest_warnings);

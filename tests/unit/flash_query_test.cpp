@@ -24,3 +24,12 @@ TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
         EXPECT_EQ(had_text, text) << line;
     }
 }
+
+TEST(QueryTimeLimit, WholeSecondsOfAtLeastOneElseTheDefault)
+{
+    const std::vector<std::pair<const char *, int>> cases = {
+        {"1", 1}, {"90", 90}, {nullptr, 60}, {"", 60}, {"0", 60}, {"-5", 60}, {"1.5", 60}, {"12s", 60},
+        {" 7", 60}, {"99999999999", 60}};
+    for (const auto &[text, seconds] : cases)
+        EXPECT_EQ(query_time_limit(text), seconds) << (text ? text : "(unset)");
+}
