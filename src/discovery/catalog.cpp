@@ -1,6 +1,7 @@
 // Reading the firmware catalog and matching its entries against an adapter's key.
 #include "discovery/catalog.h"
 
+#include <climits>
 #include <memory>
 
 #include <libxml/xmlreader.h>
@@ -85,6 +86,16 @@ void scan_node_attributes(xmlTextReaderPtr reader, const std::string &pciIdStrin
     }
 }
 
+// Every entry of the catalog the reader stands before that matches the key, in document order.
+std::vector<XMLFW_INFO> scan_catalog(xmlTextReaderPtr reader, const std::string &pciIdString, const nic_info &nic)
+{
+    std::vector<XMLFW_INFO> found;
+    XMLFW_INFO working;
+    while (xmlTextReaderRead(reader) == 1)
+        scan_node_attributes(reader, pciIdString, nic, working, found);
+    return found;
+}
+
 } // namespace
 
 std::string catalog_key(const nic_info &nic, const std::string &psid)
@@ -96,15 +107,24 @@ std::string catalog_key(const nic_info &nic, const std::string &psid)
 std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
                                                             const nic_info &nic)
 {
-    std::vector<XMLFW_INFO> found;
-    XMLFW_INFO working;
     xmlCheckVersion(20706);
     std::unique_ptr<xmlTextReader, reader_closer> reader(xmlReaderForFile(k_catalog_file, nullptr, 0));
     if (!reader) {
         log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
         return std::nullopt;
     }
-    while (xmlTextReaderRead(reader.get()) == 1)
-        scan_node_attributes(reader.get(), pciIdString, nic, working, found);
-    return found;
+    return scan_catalog(reader.get(), pciIdString, nic);
+}
+
+std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_memory(const std::string &catalog,
+                                                              const std::string &pciIdString, const nic_info &nic)
+{
+    xmlCheckVersion(20706);
+    if (catalog.size() > static_cast<size_t>(INT_MAX))
+        return std::nullopt;
+    std::unique_ptr<xmlTextReader, reader_closer> reader(
+        xmlReaderForMemory(catalog.data(), static_cast<int>(catalog.size()), k_catalog_file, nullptr, 0));
+    if (!reader)
+        return std::nullopt;
+    return scan_catalog(reader.get(), pciIdString, nic);
 }

@@ -17,3 +17,7 @@ std::string catalog_key(const nic_info &nic, const std::string &psid);
 // opened (logged): a fatal condition for the run.
 std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
                                                             const nic_info &nic);
+
+// The same lookup over a catalog held in memory; nothing when no reader could be made for it.
+std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_memory(const std::string &catalog,
+                                                              const std::string &pciIdString, const nic_info &nic);
