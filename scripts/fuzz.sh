@@ -34,7 +34,7 @@ for target in catalog report report_roundtrip query versions image_info bus_addr
         seeds=$(sed -n 's/.*INITED cov: \([0-9]*\).*/\1/p' "$log")
         final=$(sed -n 's/.*DONE *cov: \([0-9]*\).*/\1/p' "$log")
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-        echo "fuzz $target: passed, $runs inputs, coverage $seeds with the seeds, $final at the end"
+        echo "fuzz $target: passed, $runs inputs, coverage $seeds from the corpus, $final at the end"
     else
         status=1
         echo "fuzz $target: FAILED; the input is in $artifacts/, the whole log in $log" >&2
