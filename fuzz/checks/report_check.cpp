@@ -1,7 +1,7 @@
 // The report-driven update over a fuzzed report: only PCI addresses of devices that asked reach the flash tool.
 #include <algorithm>
-#include <fstream>
 #include <cctype>
+#include <fstream>
 
 #include "app/report_update.h"
 #include "checks.h"
