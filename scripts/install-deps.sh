@@ -1,9 +1,14 @@
 #!/bin/sh
-# Installs what building and testing rovan needs on Debian, only what is missing.
+# Installs what building and testing rovan needs on Debian, only what is missing;
+# with --fuzz, also what the fuzz targets need.
 set -eu
 packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev nlohmann-json3-dev pci.ids libgtest-dev groff-base man-db util-linux"
 # The fleet playbooks (deploy/ansible) and their test.
 packages="$packages ansible-core ansible-lint"
+# scripts/fuzz.sh also needs clang with the libFuzzer and sanitizer runtimes, and the symbolizer for its reports.
+if [ "${1:-}" = "--fuzz" ]; then
+    packages="$packages clang libclang-rt-14-dev llvm"
+fi
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

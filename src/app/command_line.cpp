@@ -59,6 +59,8 @@ cmdline_check verify_cmd_line_options(int argc, char **pargv, options &opts)
 
 std::optional<int> parse_options(int argc, char **argv, options &opts)
 {
+    // getopt keeps its place between calls; 0 makes it start afresh, so that every call reads the whole line.
+    optind = 0;
     int opt;
     while ((opt = getopt(argc, argv, "hcsFfipydu:")) != -1) {
         switch (opt) {

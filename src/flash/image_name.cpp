@@ -76,10 +76,32 @@ int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, c
         log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file " + dataFile + "\n");
         return 2;
     }
+    data = read_answer_line(in, delimiter);
+    return 0;
+}
+
+std::string read_answer_line(std::istream &in, const char *delimiter)
+{
+    std::string data;
     if (std::getline(in, data) && !in.eof())
         data.push_back('\n');
     cut_after_first_token(data, delimiter);
-    return 0;
+    return data;
+}
+
+image_answer parse_image_answer(const std::string &datastring)
+{
+    image_answer answer;
+    if (!datastring.empty() && datastring[0] == '0') {
+        answer.no_image = true;
+        return answer;
+    }
+    const std::vector<std::string> fields = split_fields(datastring, '#');
+    if (!fields.empty())
+        answer.server = fields[0];
+    if (fields.size() >= 2)
+        answer.image = trimmed_name(fields[1]);
+    return answer;
 }
 
 int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
@@ -103,14 +125,13 @@ int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername
     int result = get_mlnx_info(ctx, cmd, datastring, answer.name(), " ");
     if (result != 0)
         return result;
-    if (!datastring.empty() && datastring[0] == '0')
+    const image_answer parsed = parse_image_answer(datastring);
+    if (parsed.no_image)
         return 1;
-
-    const std::vector<std::string> fields = split_fields(datastring, '#');
-    if (!fields.empty() && servername)
-        *servername = fields[0];
+    if (parsed.server && servername)
+        *servername = *parsed.server;
     if (curnic.images.empty())
         curnic.images.resize(1);
-    curnic.images[0].file = fields.size() >= 2 ? trimmed_name(fields[1]) : std::nullopt;
+    curnic.images[0].file = parsed.image;
     return 0;
 }

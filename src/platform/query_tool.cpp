@@ -336,6 +336,16 @@ query_lines run_query_tool(const std::string &path, const std::vector<std::strin
     return result;
 }
 
+std::vector<std::optional<std::string>> pick_labelled_lines(const std::string &output,
+                                                            const std::vector<std::string> &labels, size_t chunk)
+{
+    line_picker picker(labels);
+    chunk = std::max<size_t>(chunk, 1);
+    for (size_t at = 0; at < output.size() && !picker.all_picked(); at += chunk)
+        picker.feed(output.data() + at, std::min(chunk, output.size() - at));
+    return picker.finish();
+}
+
 void end_running_queries()
 {
     end_groups();

@@ -22,6 +22,11 @@ struct query_lines {
 query_lines run_query_tool(const std::string &path, const std::vector<std::string> &argv,
                            const std::vector<std::string> &labels, int time_limit_s);
 
+// For each label, the first line of output carrying it, as run_query_tool picks it from a pipe
+// that hands the output over in pieces of at most chunk bytes (at least 1).
+std::vector<std::optional<std::string>> pick_labelled_lines(const std::string &output,
+                                                            const std::vector<std::string> &labels, size_t chunk);
+
 // Ends the process groups of the query tools running now.
 void end_running_queries();
 

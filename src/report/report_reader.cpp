@@ -1,6 +1,7 @@
 // The report reader: node walking, the items each device is made of, and the old hexadecimal reading.
 #include "report/report_reader.h"
 
+#include <climits>
 #include <functional>
 #include <memory>
 
@@ -12,16 +13,15 @@
 namespace {
 
 using reader_ptr = std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)>;
+// A new reader at the start of the report, from a file or from memory; null when none could be made.
+using reader_opener = std::function<xmlTextReaderPtr()>;
 
 // Reads the whole report once, handing every node to visit. Logs and answers
 // false when the report cannot be opened or is not well-formed.
-bool walk_report(event_log &log, const std::string &path, const std::function<void(xmlTextReaderPtr)> &visit)
+bool walk_report(event_log &log, const std::string &path, const reader_opener &open,
+                 const std::function<void(xmlTextReaderPtr)> &visit)
 {
-    // Only a regular file, or a link to one: opening a FIFO would block, and a
-    // device or a directory is no report.
-    struct stat st {};
-    const bool regular = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    reader_ptr reader(regular ? xmlNewTextReaderFilename(path.c_str()) : nullptr, &xmlFreeTextReader);
+    reader_ptr reader(open(), &xmlFreeTextReader);
     if (!reader) {
         log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open " + path + "\n");
         return false;
@@ -108,19 +108,44 @@ void store_item(event_log &log, const std::string &name, const std::string &valu
     }
 }
 
-} // namespace
-
-std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path)
+// The two passes: count the devices, then fill them.
+std::optional<std::vector<report_device>> read_devices(event_log &log, const std::string &path,
+                                                       const reader_opener &open)
 {
     int device_count = 0;
-    if (!walk_report(log, path, [&](xmlTextReaderPtr reader) { read_num_device_elements(reader, &device_count); }))
+    if (!walk_report(log, path, open,
+                     [&](xmlTextReaderPtr reader) { read_num_device_elements(reader, &device_count); }))
         return std::nullopt;
 
     report_reading reading;
     reading.devices.resize(static_cast<size_t>(device_count));
-    if (!walk_report(log, path, [&](xmlTextReaderPtr reader) { process_node(log, reader, reading); }))
+    if (!walk_report(log, path, open, [&](xmlTextReaderPtr reader) { process_node(log, reader, reading); }))
         return std::nullopt;
     return std::move(reading.devices);
+}
+
+} // namespace
+
+std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path)
+{
+    return read_devices(log, path, [&]() -> xmlTextReaderPtr {
+        // Only a regular file, or a link to one: opening a FIFO would block, and a
+        // device or a directory is no report.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return nullptr;
+        return xmlNewTextReaderFilename(path.c_str());
+    });
+}
+
+std::optional<std::vector<report_device>> read_report_devices_from_memory(event_log &log, const std::string &text,
+                                                                          const std::string &name)
+{
+    return read_devices(log, name, [&]() -> xmlTextReaderPtr {
+        if (text.size() > static_cast<size_t>(INT_MAX))
+            return nullptr;
+        return xmlReaderForMemory(text.data(), static_cast<int>(text.size()), name.c_str(), nullptr, 0);
+    });
 }
 
 void read_num_device_elements(xmlTextReaderPtr reader, int *count)

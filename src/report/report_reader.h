@@ -29,6 +29,10 @@ struct report_reading {
 // when it cannot be opened or is not well-formed (logged).
 std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path);
 
+// The same over a report held in memory; name stands for it in the log.
+std::optional<std::vector<report_device>> read_report_devices_from_memory(event_log &log, const std::string &text,
+                                                                          const std::string &name);
+
 void read_num_device_elements(xmlTextReaderPtr reader, int *count);
 void process_node(event_log &log, xmlTextReaderPtr reader, report_reading &reading);
 void read_FW_cur_version(event_log &log, nic_info *pCurNinfo, const std::string &pImageType,

@@ -1,0 +1,31 @@
+// The table of fuzz targets and their checks.
+#include "checks.h"
+
+#include <array>
+
+namespace {
+constexpr std::array<fuzz_check, 8> k_checks = {{
+    {"catalog", check_catalog},
+    {"report", check_report},
+    {"report_roundtrip", check_report_roundtrip},
+    {"query", check_query},
+    {"versions", check_versions},
+    {"image_info", check_image_info},
+    {"bus_address", check_bus_address},
+    {"command_line", check_command_line},
+}};
+} // namespace
+
+std::span<const fuzz_check> fuzz_checks()
+{
+    return k_checks;
+}
+
+const fuzz_check *find_fuzz_check(std::string_view name)
+{
+    for (const fuzz_check &check : k_checks) {
+        if (name == check.name)
+            return &check;
+    }
+    return nullptr;
+}
