@@ -179,7 +179,8 @@ std::vector<burn_record> burn_history::unfinished()
         start = end + 1;
         if (!parsed)
             continue;
-        const auto &[event, burn] = *parsed;
+        const std::string &event = parsed->first;
+        const burn_record &burn = parsed->second;
         if (event == "burn-start")
             open_burns.push_back(burn);
         else if (event == "burn-end")
