@@ -58,7 +58,8 @@ check_result check_parsed(const std::string &text)
     f.domain = f.bus = f.slot = f.func = -1;
     if (pci_filter_parse_pciid(&f, text))
         return std::nullopt;
-    if (f.domain > 0xffff || f.bus > 0xff || f.slot > 0x1f || f.func > 7)
+    // A domain is read whole (volume-management domains reach past 0xffff); the other fields have PCI's ranges.
+    if (f.bus > 0xff || f.slot > 0x1f || f.func > 7)
         return "pci_filter_parse_pciid accepted " + printable(text) + " with a field out of range";
     if (f.domain >= 0 && f.bus >= 0 && f.slot >= 0 && f.func >= 0 &&
         !is_pci_address(pci_address_text(f.domain, f.bus, f.slot, f.func)))
