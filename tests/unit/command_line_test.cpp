@@ -1,8 +1,6 @@
 // The command line in-process: its shape, the options parsed and the mode each set of options selects.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "app/command_line.h"
 
 namespace {
@@ -20,7 +18,6 @@ std::string parse(std::vector<std::string> words)
     options o;
     if (const cmdline_check check = verify_cmd_line_options(argc, argv.data(), o); check != cmdline_check::proceed)
         return check == cmdline_check::ignored ? "ignored" : "malformed";
-    optind = 0; // getopt keeps its place between parses; 0 starts it afresh, within a word too
     ::testing::internal::CaptureStdout();
     const std::optional<int> status = parse_options(argc, argv.data(), o);
     if (const bool quiet = ::testing::internal::GetCapturedStdout().empty(); status)

@@ -1,4 +1,4 @@
-// A stand-in for the outside programs in in-process tests: canned answers, every call recorded.
+// In-process stand-ins for the outside programs, for the tests and the fuzz targets: canned answers, every call recorded.
 #pragma once
 
 #include <functional>
