@@ -73,30 +73,24 @@ public:
         sigemptyset(&sa.sa_mask);
         for (size_t i = 0; i < std::size(k_held_signals); ++i)
             sigaction(k_held_signals[i], &sa, &saved_[i]);
-        // A console reader that goes away must not end us in mid-burn.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGPIPE, &ignore, &saved_pipe_);
     }
     ~held_signals()
     {
         for (size_t i = 0; i < std::size(k_held_signals); ++i)
             sigaction(k_held_signals[i], &saved_[i], nullptr);
-        sigaction(SIGPIPE, &saved_pipe_, nullptr);
     }
     held_signals(const held_signals &) = delete;
     held_signals &operator=(const held_signals &) = delete;
 
 private:
     struct sigaction saved_[std::size(k_held_signals)] {};
-    struct sigaction saved_pipe_ {};
 };
 
 // The pipe ends are close-on-exec: the tool keeps only the copies made here.
 [[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int err_fd,
                             int capture_fd)
 {
+    // The tool starts with default dispositions, SIGPIPE included, which main ignores for the run.
     for (int sig : k_held_signals)
         std::signal(sig, SIG_DFL);
     std::signal(SIGPIPE, SIG_DFL);
