@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "app/report_update.h"
 #include "checks.h"
@@ -25,12 +27,15 @@ std::string burn_device(const std::vector<std::string> &argv)
     return d != argv.end() && d + 1 != argv.end() ? *(d + 1) : std::string("(none)");
 }
 
-// The PCI address form, judged apart from the program's own check:
-// 1-4, 1-2 and 1-2 hexadecimal digits, then a function 0-7.
+// The PCI address form, judged apart from the program's own check: an optional
+// domain of 1-8 hexadecimal digits and its ':', a bus of 1-2, a device of 1-2, a function 0-7.
 bool pci_address_form(const std::string &text)
 {
+    std::vector<std::pair<int, char>> fields {{2, ':'}, {2, '.'}};
+    if (std::count(text.begin(), text.end(), ':') == 2)
+        fields.insert(fields.begin(), {8, ':'});
     size_t pos = 0;
-    for (const auto &[most, end] : {std::pair {4, ':'}, {2, ':'}, {2, '.'}}) {
+    for (const auto &[most, end] : fields) {
         const size_t start = pos;
         while (pos < text.size() && pos - start < static_cast<size_t>(most) &&
                std::isxdigit(static_cast<unsigned char>(text[pos])))
