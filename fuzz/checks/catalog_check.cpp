@@ -1,5 +1,7 @@
 // The catalog: every entry a lookup returns belongs to the board it was asked for.
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 
 #include "checks.h"
 #include "discovery/catalog.h"
@@ -15,14 +17,42 @@ size_t occurrences(std::string_view text, std::string_view word)
     return count;
 }
 
+// Whether the parser sees the input's bytes as they stand: 7-bit text without NUL (so no UTF-16,
+// UCS-4 or EBCDIC guess) and no encoding declared but UTF-8. A declared encoding such as UTF-7,
+// or one iconv reads loosely, can turn other bytes into "subdevid" or drop bytes from a name.
+bool read_byte_for_byte(std::string_view text)
+{
+    if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\0' || (c & 0x80) != 0; }))
+        return false;
+    for (size_t at = text.find("encoding"); at != std::string_view::npos; at = text.find("encoding", at + 1)) {
+        size_t pos = at + 8;
+        auto skip_blanks = [&] {
+            while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos])))
+                ++pos;
+        };
+        skip_blanks();
+        if (pos >= text.size() || text[pos++] != '=')
+            return false;
+        skip_blanks();
+        if (pos + 6 >= text.size() || (text[pos] != '"' && text[pos] != '\''))
+            return false;
+        std::string name(text.substr(pos + 1, 5));
+        for (char &c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (name != "UTF-8" || text[pos + 6] != text[pos])
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // The input is the whole catalog, looked up for each board of the scratch catalog.
 check_result check_catalog(std::string_view input)
 {
     const parsed_catalog parsed = parse_catalog(std::string(input));
-    // Each entry is accepted at a subdevid attribute, whose name cannot be written any other way.
-    const size_t entries_at_most = occurrences(input, "subdevid");
+    // Each entry is accepted at a subdevid attribute, whose name the bytes then hold as it stands.
+    const size_t entries_at_most = read_byte_for_byte(input) ? occurrences(input, "subdevid") : SIZE_MAX;
     for (const known_adapter &a : k_known_adapters) {
         nic_info nic;
         nic.ven_id = a.ven, nic.dev_id = a.dev, nic.sub_ven_id = a.sub_ven, nic.sub_dev_id = a.sub_dev;
