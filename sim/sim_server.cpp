@@ -111,7 +111,7 @@ SimServer::SimServer(const std::string &dir) : keep_(!dir.empty())
     try {
         for (const char *sub : {"/sys/bus/pci/devices", "/sys/class/net", "/usr/bin", "/usr/share/misc", "/tmp",
                                 "/sim-state/flash", "/sim-state/getmlnxinfo", "/sim-runs", "/package/nic_fw",
-                                "/run/lock", "/var/lib"})
+                                "/run", "/var/lib"})
             fs::create_directories(root_ + sub);
         set_pci_ids(k_pci_ids);
         set_catalog({});

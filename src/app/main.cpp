@@ -1,4 +1,4 @@
-// Entry: the command line, the banner, the Secure Boot check and the dispatch to one mode.
+// Entry: the command line, the banner, the run lock, the Secure Boot check and the dispatch to one mode.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +29,24 @@ void print_banner()
                         "Copyright (C) Valtrix. Burns firmware on adapters of PCI vendor 15B3; run as root.");
     std::printf("%s\n\n", rule.c_str());
     std::fflush(stdout);
+}
+
+// Runs the Secure Boot check and shows its outcome; false when it refuses the run.
+bool check_secure_boot(const options &opts, tool_runner &tools, boot_state &boot)
+{
+    switch (get_boot_mode(tools)) {
+    case boot_mode::disabled: print_message(opts, "SecureBoot is disabled.\n"); return true;
+    case boot_mode::enabled:
+        print_message(opts, "SecureBoot is enabled.\n");
+        boot.installed_tool = true;
+        return true;
+    case boot_mode::enabled_without_tools:
+        print_message(opts,
+                      "SecureBoot is enabled. mst and flint tools are not available/installed for firmware flash.\n");
+        return false;
+    case boot_mode::check_failed: print_message(opts, "Unable to determine the boot mode\n"); return false;
+    }
+    return false;
 }
 
 int run_mode_of(run_mode mode, run_context &ctx)
@@ -62,24 +80,14 @@ int main(int argc, char **argv)
 
     print_banner();
 
+    // The mode is known before anything runs, so that a run another run holds off runs no tool at all.
+    const std::optional<run_mode> mode = choose_mode(opts);
     system_tools tools;
     boot_state boot;
-    switch (get_boot_mode(tools)) {
-    case boot_mode::disabled: print_message(opts, "SecureBoot is disabled.\n"); break;
-    case boot_mode::enabled:
-        print_message(opts, "SecureBoot is enabled.\n");
-        boot.installed_tool = true;
-        break;
-    case boot_mode::enabled_without_tools:
-        print_message(opts,
-                      "SecureBoot is enabled. mst and flint tools are not available/installed for firmware flash.\n");
-        return 1;
-    case boot_mode::check_failed: print_message(opts, "Unable to determine the boot mode\n"); return 1;
-    }
-
-    const std::optional<run_mode> mode = choose_mode(opts);
     if (!mode) {
-        usage(opts);
+        // Refused as ever: after the Secure Boot check, which may refuse first; no lock is taken.
+        if (check_secure_boot(opts, tools, boot))
+            usage(opts);
         return 1;
     }
 
@@ -87,6 +95,8 @@ int main(int argc, char **argv)
     run_lock lock;
     if (!lock.take(system_path(k_run_lock)))
         return k_status_locked;
+    if (!check_secure_boot(opts, tools, boot))
+        return 1;
 
     event_log log;
     run_context ctx {opts, boot, log, tools};

@@ -15,10 +15,16 @@
 
 namespace {
 
-bool cannot_lock(const std::string &path, const char *reason)
+bool cannot_lock(const std::string &path, const std::string &reason)
 {
-    std::fprintf(stderr, "rovan: cannot lock %s: %s\n", path.c_str(), reason);
+    std::fprintf(stderr, "rovan: cannot lock %s: %s\n", path.c_str(), reason.c_str());
     return false;
+}
+
+// rovan runs as root; rovan-sim, in tests, may not.
+std::string user_name(uid_t uid)
+{
+    return uid == 0 ? "root" : "uid " + std::to_string(uid);
 }
 
 // The PID the holder wrote. A holder that has just taken the lock may not have written it yet:
@@ -48,16 +54,24 @@ run_lock::~run_lock()
 
 bool run_lock::take(const std::string &path)
 {
-    // /run/lock is writable by every user: a link planted there must not make root write elsewhere.
-    // Close-on-exec, so that no tool started later holds the lock past this process.
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Never through a link, never a file another user made or can open: such a file could be
+    // held, or swapped for a fresh one mid-run, by its owner. Close-on-exec, so that no tool
+    // started later holds the lock past this process.
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0)
-        return cannot_lock(path, std::strerror(errno));
+        return cannot_lock(path, errno == ELOOP ? "a symbolic link" : std::strerror(errno));
     struct stat st {};
     if (fstat(fd_, &st) != 0)
         return cannot_lock(path, std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         return cannot_lock(path, "not a regular file");
+    if (st.st_uid != geteuid())
+        return cannot_lock(path, "owned by uid " + std::to_string(st.st_uid) + ", not by " + user_name(geteuid()));
+    if (st.st_nlink != 1)
+        return cannot_lock(path, "has " + std::to_string(st.st_nlink) + " links");
+    // Whatever the umask, and for a file an earlier run left readable.
+    if ((st.st_mode & 07777) != 0600 && fchmod(fd_, 0600) != 0)
+        return cannot_lock(path, std::strerror(errno));
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK)
             return cannot_lock(path, std::strerror(errno));

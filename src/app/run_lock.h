@@ -3,7 +3,8 @@
 
 #include <string>
 
-inline constexpr const char *k_run_lock = "/run/lock/rovan.lock";
+// In /run, which only root can write: no other user can plant the file or open it to hold it.
+inline constexpr const char *k_run_lock = "/run/rovan.lock";
 
 // The exit status of a run that did not get the lock.
 inline constexpr int k_status_locked = 4;
@@ -17,8 +18,9 @@ public:
     run_lock(const run_lock &) = delete;
     run_lock &operator=(const run_lock &) = delete;
 
-    // Takes the lock on path and writes this process's PID into the file. When another run holds
-    // it, or the file cannot be locked, says so on standard error and answers false.
+    // Takes the lock on path (created mode 0600) and writes this process's PID into the file. When
+    // another run holds it, or the path is not this user's own regular file of one link, or it
+    // cannot be locked, says so in one line on standard error and answers false.
     bool take(const std::string &path);
 
 private:

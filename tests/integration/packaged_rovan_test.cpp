@@ -19,7 +19,7 @@ mount --bind "$E2E_ROOT/sys/class/net" /sys/class/net
 mount -t overlay overlay -o lowerdir="$E2E_ROOT/usr/bin:/usr/bin" /usr/bin
 mount -t overlay overlay -o lowerdir="$E2E_ROOT/usr/share/misc:/usr/share/misc" /usr/share/misc
 mount --bind "$E2E_ROOT/tmp" /tmp
-mount --bind "$E2E_ROOT/run/lock" /run/lock
+mount --bind "$E2E_ROOT/run" /run
 mount --bind "$E2E_ROOT/var/lib" /var/lib
 unset ROVAN_SYSROOT
 cd "$E2E_PKG"
@@ -116,7 +116,7 @@ TEST_F(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     EXPECT_EQ(burns(), Calls {});
 
     // The run lock and the burn history lie in the simulated server.
-    EXPECT_TRUE(fs::exists(server_.root() + "/run/lock/rovan.lock"));
+    EXPECT_TRUE(fs::exists(server_.root() + "/run/rovan.lock"));
     std::ifstream history(server_.root() + "/var/lib/rovan/history.jsonl");
     const std::string records((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
     EXPECT_NE(records.find("\"outcome\":\"success\""), std::string::npos) << records;

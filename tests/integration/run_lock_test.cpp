@@ -1,9 +1,17 @@
 // Whole runs of the run lock and the burn history: a second run refused, an unfinished burn, an unwritable history.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "sim_server.h"
 
@@ -11,27 +19,29 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// A port whose newer image a silent run burns; Secure Boot disabled, so that a run's first call is the query tool's.
+// A port whose newer image a silent run burns; Secure Boot enabled, so that a run's checks call mst and flint.
 void add_burnable_port(sim::SimServer &server)
 {
-    server.set_mokutil("SecureBoot disabled");
+    server.set_mokutil("SecureBoot enabled");
+    server.set_mst(true);
+    server.set_installed_flint(true);
     server.add_function({.address = "0000:05:00.0"});
     server.add_flash_device({.address = "0000:05:00.0", .fw_version = "16.35.1000"});
     server.add_image({"fw-16.35.2000.bin", "MT_0000000080", "16.35.2000"});
     server.set_catalog({{}});
 }
 
-// While a run burns, any mode is refused before it opens the log; the lock file stays, one that cannot be locked
-// refuses too. A history that cannot be written costs the burning run one notice, never the burn.
+// While a run burns, any mode is refused before it runs any tool or opens the log; the lock file stays. A history
+// that cannot be written costs the burning run one notice, never the burn.
 TEST(RunLock, OneRunAtATime)
 {
     sim::SimServer server;
     add_burnable_port(server);
     server.write_package_file("../var/lib/rovan", "a file where the history's directory belongs");
-    const std::string lock = server.root() + "/run/lock/rovan.lock";
+    const std::string lock = server.root() + "/run/rovan.lock";
     server.hold_burns(true);
     const pid_t first = server.start({"-s"});
-    for (int tries = 0; tries < 2000 && server.tool_calls().size() < 3; ++tries) // the Secure Boot check, query, burn
+    for (int tries = 0; tries < 2000 && server.tool_calls().size() < 6; ++tries) // 4 of the Secure Boot check
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(server.tool_calls().back().back(), "b") << "the first run never burned";
     server.remove_package_file("mstflint.log");
@@ -41,17 +51,86 @@ TEST(RunLock, OneRunAtATime)
         const sim::Result r = server.run(args);
         EXPECT_EQ(std::pair(r.status, r.err), std::pair(4, "rovan: another run (pid " + std::to_string(first) +
                                                             ") holds " + lock + "; nothing was done\n"));
-        EXPECT_EQ(server.tool_calls(), std::vector<Args>({{"/usr/bin/mokutil", "--sb-state"}}));
+        EXPECT_EQ(server.tool_calls(), std::vector<Args> {});
         EXPECT_FALSE(server.package_file_exists("mstflint.log"));
     }
+    EXPECT_EQ(server.run({"-cy"}).status, 1) << "a command line no mode allows takes no lock";
     server.hold_burns(false);
     const sim::Result burned = server.finish(first);
     EXPECT_EQ(burned.status, 0);
     EXPECT_EQ(burned.err, "rovan: the burn history cannot be written: Not a directory\n");
-    EXPECT_TRUE(std::filesystem::remove(lock)) << "the lock file stays";
-    std::filesystem::create_directory(lock);
-    const sim::Result r = server.run({"-c"});
-    EXPECT_EQ(std::pair(r.status, r.err), std::pair(4, "rovan: cannot lock " + lock + ": Is a directory\n"));
+    EXPECT_TRUE(std::filesystem::exists(lock)) << "the lock file stays";
+}
+
+// In a child as uid and gid 65534, opens path with flags and holds a shared lock on it until killed. Answers the
+// child and whether it holds the lock.
+std::pair<pid_t, bool> hold_as_nobody(const std::string &path, int flags)
+{
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return {-1, false};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const bool nobody = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+        const int fd = nobody ? open(path.c_str(), flags, 0644) : -1;
+        if (fd >= 0 && flock(fd, LOCK_SH) == 0 && write(ready[1], "y", 1) == 1)
+            pause();
+        _exit(1);
+    }
+    close(ready[1]);
+    char answer = 0;
+    const bool held = pid > 0 && read(ready[0], &answer, 1) == 1;
+    close(ready[0]);
+    return {pid, held};
+}
+
+void end(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// No other user can hold the lock (root's file, mode 0600) or plant one: a lock path that is not root's own
+// regular file of one link refuses every run before anything runs, with the reason.
+TEST(RunLock, NoOtherUserCanHoldOrPlantIt)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "SKIPPED: acting as another user needs root";
+    namespace fs = std::filesystem;
+    sim::SimServer server;
+    add_burnable_port(server);
+    const std::string run = server.root() + "/run", lock = run + "/rovan.lock";
+    fs::permissions(server.root(), fs::perms(0755));
+    fs::permissions(run, fs::perms(01777)); // as open as /run/lock, so that another user can plant a file
+    server.write_package_file("other", "root's\n");
+    const auto [planter, planted] = hold_as_nobody(lock, O_RDWR | O_CREAT);
+    if (!planted)
+        GTEST_SKIP() << "SKIPPED: uid 65534 cannot reach " << run;
+    end(planter);
+    const std::pair<std::function<void()>, std::string> plantings[] = {
+        {[] {}, "owned by uid 65534, not by root"},
+        {[&] { fs::create_hard_link(server.package_dir() + "/other", lock); }, "has 2 links"},
+        {[&] { fs::create_symlink(server.package_dir() + "/other", lock); }, "a symbolic link"},
+        {[&] { fs::create_directory(lock); }, "Is a directory"}};
+    for (const auto &[plant, reason] : plantings) {
+        SCOPED_TRACE(reason);
+        plant();
+        server.clear_tool_calls();
+        const sim::Result r = server.run({"-s"});
+        EXPECT_EQ(std::pair(r.status, r.err), std::pair(4, "rovan: cannot lock " + lock + ": " + reason + "\n"));
+        EXPECT_EQ(server.tool_calls(), std::vector<Args> {});
+        EXPECT_EQ(server.read_package_file("other"), "root's\n");
+        fs::remove_all(lock);
+    }
+    fs::permissions(run, fs::perms(0755));
+    ASSERT_EQ(server.run({"-c"}).status, 0);
+    EXPECT_EQ(fs::status(lock).permissions(), fs::perms(0600));
+    const auto [holder, held] = hold_as_nobody(lock, O_RDONLY);
+    EXPECT_FALSE(held) << "another user holds root's lock";
+    EXPECT_EQ(server.run({"-c"}).status, 0);
+    end(holder);
 }
 
 // A burn that started and never ended is reported by the next run, on standard error and in the log, and by that one
