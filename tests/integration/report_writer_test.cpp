@@ -6,6 +6,7 @@
 #include <regex>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "sim_server.h"
 
@@ -121,4 +122,34 @@ TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
     EXPECT_EQ(server.read_package_file("held.xml"), earlier) << "rewritten in place";
     EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640)) << "the replaced report's mode";
     EXPECT_FALSE(server.package_file_exists("nicdiscovery.xml"));
+}
+
+// A link in a world-writable sticky directory is followed only where the kernel would follow it: when it is root's
+// or the directory owner's. Another's is not: status 2, its target as it was, the reason logged.
+TEST(DiscoveryReportFile, FollowsALinkInAStickyDirectoryOnlyAsTheKernelWould)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "SKIPPED: links of other users need root";
+    sim::SimServer server;
+    add_port(server, {.address = "0000:05:00.0", .netif = "eth0"}, {});
+    server.set_catalog({{}});
+    const std::string shared = server.package_dir() + "/shared", link = shared + "/nic.xml", earlier = "<earlier/>\n";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777));
+    ASSERT_EQ(chown(shared.c_str(), 65534, 65534), 0);
+    const std::pair<uid_t, bool> owners[] = {{0, true}, {65534, true}, {65533, false}}; // the link's; followed
+    for (const auto &[owner, followed] : owners) {
+        SCOPED_TRACE(owner);
+        server.write_package_file("target.xml", earlier);
+        server.write_package_file("mstflint.log", "");
+        fs::remove(link);
+        fs::create_symlink("../target.xml", link);
+        ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
+        EXPECT_EQ(server.run({"-d", "shared/nic.xml"}).status, followed ? 0 : 2);
+        EXPECT_EQ(server.read_package_file("target.xml") == earlier, !followed);
+        EXPECT_EQ(errors(server.log()), followed ? "" : "xml_discovery_report: Failed to write shared/nic.xml: "
+                  "the link shared/nic.xml lies in a world-writable sticky directory and belongs neither to the user "
+                  "running rovan nor to the directory's owner\n");
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
 }
