@@ -276,7 +276,7 @@ std::optional<std::vector<XMLFW_INFO>> firmware_catalog::read_NIC_FW_xml_file(ev
     if (!parsed_) {
         const std::optional<std::string> text = read_file(k_catalog_file);
         if (!text) {
-            log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
+            log_mellanox_event(log, LOG_ERROR, "Unable to open ", k_catalog_file, "\n");
             return std::nullopt;
         }
         parsed_ = parse_catalog(*text);
