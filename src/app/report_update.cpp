@@ -81,8 +81,8 @@ bool board_matches_report(run_context &ctx, report_device &device)
 device_result update_device(run_context &ctx, firmware_catalog &catalog, report_device &device, size_t idx)
 {
     nic_info &rec = device.rec;
-    // Without an action item a device asks for nothing, and its bus address is never built.
-    if (device.has_action && !check_bus_address(ctx, device, idx))
+    // The address goes to the flash tool only: a device that asks for no burn is looked up whatever it holds.
+    if (rec.has(nic_flash_requested) && !check_bus_address(ctx, device, idx))
         return device_result::failed;
 
     const std::string key = catalog_key(rec, device.firmware_id);
@@ -104,6 +104,9 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
                            device_label(device, idx), "\n");
         return device_result::failed;
     }
+    // The resolution finds the image to burn, and puts the address into a command.
+    if (!rec.has(nic_flash_requested))
+        return device_result::done;
     if (rec.images[0].file->find("Tamaro") != std::string::npos) {
         if (modify_imagename(ctx, rec, nullptr) != 0 || !has_image_name(rec)) {
             log_mellanox_event(ctx.log, LOG_ERROR,
@@ -112,8 +115,6 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
         }
     }
 
-    if (!rec.has(nic_flash_requested))
-        return device_result::done;
     if (!board_matches_report(ctx, device))
         return device_result::failed;
     return do_update_firmware(ctx, rec, image_choice::first) == burn_result::flashed ? device_result::done
