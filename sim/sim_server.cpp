@@ -73,11 +73,13 @@ const char *const k_pci_ids = "# PCI ID database of the simulated server\n"
                               "C 02  Network controller\n"
                               "\t00  Ethernet controller\n";
 
+// An attribute value as XML carries it; a literal line end or tab would be read back as a blank.
 std::string xml_escape(const std::string &text)
 {
     std::string out;
     for (char c : text)
-        out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
+        out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
+             : c == '\n' ? "&#10;" : c == '\t' ? "&#9;" : c == '\r' ? "&#13;" : std::string(1, c);
     return out;
 }
 

@@ -1,4 +1,4 @@
-// The catalog: every entry a lookup returns belongs to the board it was asked for.
+// The catalog: every entry a lookup returns belongs to the board it was asked for; a catalog cut short gives none.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -50,7 +50,15 @@ bool read_byte_for_byte(std::string_view text)
 // The input is the whole catalog, looked up for each board of the scratch catalog.
 check_result check_catalog(std::string_view input)
 {
-    const parsed_catalog parsed = parse_catalog(std::string(input));
+    const std::optional<parsed_catalog> read = parse_catalog(std::string(input));
+    // A catalog is well-formed XML or none: cut before its last markup ends, it is refused.
+    const size_t last_end = input.rfind('>');
+    if (read && read_byte_for_byte(input) && last_end != std::string_view::npos &&
+        parse_catalog(std::string(input.substr(0, last_end))))
+        return "the catalog cut before its last '>' was read";
+    if (!read)
+        return std::nullopt;
+    const parsed_catalog &parsed = *read;
     // Each entry is accepted at a subdevid attribute, whose name the bytes then hold as it stands.
     const size_t entries_at_most = read_byte_for_byte(input) ? occurrences(input, "subdevid") : SIZE_MAX;
     for (const known_adapter &a : k_known_adapters) {

@@ -15,7 +15,7 @@ namespace {
 // How the device identifies itself in the log: its place in the report and its device_id.
 std::string device_label(const report_device &device, size_t idx)
 {
-    return "device " + std::to_string(idx + 1) + " (" + log_value(device.rec.pinterfacename.value_or("")) + ")";
+    return "device " + std::to_string(idx + 1) + " (" + device.rec.pinterfacename.value_or("") + ")";
 }
 
 // Index of the newest entry; of entries with the same version, the first.
@@ -51,12 +51,11 @@ bool check_bus_address(run_context &ctx, const report_device &device, size_t idx
 {
     const opt_text &address = device.rec.pbus_info;
     if (!address)
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "read_discovery_report: No bus address for " + device_label(device, idx) + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No bus address for ", device_label(device, idx),
+                           "\n");
     else if (!is_pci_address(*address))
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "read_discovery_report: Invalid bus address \"" + log_value(*address) + "\" for " +
-                               device_label(device, idx) + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Invalid bus address \"", *address, "\" for ",
+                           device_label(device, idx), "\n");
     return address && is_pci_address(*address);
 }
 
@@ -73,18 +72,17 @@ bool board_matches_report(run_context &ctx, report_device &device)
             rec.current = parseversions(*answer.fw_version.value);
         return true;
     }
-    log_mellanox_event(ctx.log, LOG_ERROR,
-                       "read_discovery_report: " + *rec.pbus_info + " is board " +
-                           (answered ? log_value(*answer.psid.value) : std::string("no answer")) +
-                           ", the report says " + log_value(device.firmware_id) + "; not flashed\n");
+    log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: ", *rec.pbus_info, " is board ",
+                       answered ? *answer.psid.value : std::string("no answer"), ", the report says ",
+                       device.firmware_id, "; not flashed\n");
     return false;
 }
 
 device_result update_device(run_context &ctx, firmware_catalog &catalog, report_device &device, size_t idx)
 {
     nic_info &rec = device.rec;
-    // Without an action item a device asks for nothing, and its bus address is never built.
-    if (device.has_action && !check_bus_address(ctx, device, idx))
+    // The address goes to the flash tool only: a device that asks for no burn is looked up whatever it holds.
+    if (rec.has(nic_flash_requested) && !check_bus_address(ctx, device, idx))
         return device_result::failed;
 
     const std::string key = catalog_key(rec, device.firmware_id);
@@ -93,7 +91,8 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
         return device_result::fatal;
     if (entries->empty()) {
         if (device.has_action)
-            log_mellanox_event(ctx.log, LOG_ERROR, "For " + *rec.pbus_info + " no matching firmware file in XML\n");
+            log_mellanox_event(ctx.log, LOG_ERROR, "For ", rec.pbus_info.value_or(""),
+                               " no matching firmware file in XML\n");
         return device_result::failed;
     }
     if (!device.has_action)
@@ -101,10 +100,13 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
 
     set_chosen_image(rec, (*entries)[newest_catalog_entry(*entries)]);
     if (!has_image_name(rec)) {
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "read_discovery_report: No image file in the catalog for " + device_label(device, idx) + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No image file in the catalog for ",
+                           device_label(device, idx), "\n");
         return device_result::failed;
     }
+    // The resolution finds the image to burn, and puts the address into a command.
+    if (!rec.has(nic_flash_requested))
+        return device_result::done;
     if (rec.images[0].file->find("Tamaro") != std::string::npos) {
         if (modify_imagename(ctx, rec, nullptr) != 0 || !has_image_name(rec)) {
             log_mellanox_event(ctx.log, LOG_ERROR,
@@ -113,8 +115,6 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
         }
     }
 
-    if (!rec.has(nic_flash_requested))
-        return device_result::done;
     if (!board_matches_report(ctx, device))
         return device_result::failed;
     return do_update_firmware(ctx, rec, image_choice::first) == burn_result::flashed ? device_result::done

@@ -58,7 +58,7 @@ answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, c
     std::string exchange = question + " " + *line + "\n";
     if (exchange.size() > k_prompt_line_max)
         exchange.resize(k_prompt_line_max);
-    log_mellanox_event(ctx.log, LOG_INFO, exchange);
+    log_mellanox_event(ctx.log, LOG_INFO, log_piece::verbatim(exchange));
 
     // Only a bare newline is Enter; a single character at the end of input is an answer.
     if (*line == "\n")

@@ -53,11 +53,6 @@ void event_log::write(const char *tag, const std::string &text)
     std::fprintf(stderr, "%s [%s] %s\n", tag, when, text.c_str());
 }
 
-void log_mellanox_event(event_log &log, const char *pevent_tag, const std::string &pextra_text)
-{
-    log.write(pevent_tag, pextra_text);
-}
-
 std::string log_value(const std::string &value)
 {
     std::string text;

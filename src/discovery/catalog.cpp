@@ -67,8 +67,20 @@ struct reader_closer {
     void operator()(xmlTextReader *r) const { xmlFreeTextReader(r); }
 };
 
-// The text handed to the reader as a file would be, piece by piece as the reader asks, so that a
-// malformed catalog yields the same attributes before its error as when read from its file.
+void no_error_output(void *, const char *, ...) {}
+
+// Holds libxml2's generic error output quiet: a failed character conversion is reported there,
+// outside the reader's own options.
+struct quiet_generic_errors {
+    xmlGenericErrorFunc saved = xmlGenericError;
+    void *saved_context = xmlGenericErrorContext;
+    quiet_generic_errors() { xmlSetGenericErrorFunc(nullptr, no_error_output); }
+    ~quiet_generic_errors() { xmlSetGenericErrorFunc(saved_context, saved); }
+    quiet_generic_errors(const quiet_generic_errors &) = delete;
+    quiet_generic_errors &operator=(const quiet_generic_errors &) = delete;
+};
+
+// The text handed to the reader as a file would be, piece by piece as the reader asks.
 struct text_source {
     const std::string &text;
     size_t at = 0;
@@ -153,8 +165,12 @@ std::optional<std::string> read_file(const char *path)
         const ssize_t n = read(fd, buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
-        // A read error ends the text, as it ends the reader's input.
-        if (n <= 0)
+        // A catalog read in part is no catalog.
+        if (n < 0) {
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
             break;
         text.append(buf.data(), static_cast<size_t>(n));
     }
@@ -170,16 +186,19 @@ std::string catalog_key(const nic_info &nic, const std::string &psid)
            pci_id_text(nic.sub_dev_id) + "-" + psid;
 }
 
-parsed_catalog parse_catalog(const std::string &xml)
+std::optional<parsed_catalog> parse_catalog(const std::string &xml)
 {
     parsed_catalog catalog;
     xmlCheckVersion(20706);
     text_source source {xml};
-    std::unique_ptr<xmlTextReader, reader_closer> reader(
-        xmlReaderForIO(text_source::read, nullptr, &source, k_catalog_file, nullptr, 0));
+    // A broken catalog is reported as one that cannot be opened, with nothing of the parser's own.
+    const quiet_generic_errors quiet;
+    std::unique_ptr<xmlTextReader, reader_closer> reader(xmlReaderForIO(
+        text_source::read, nullptr, &source, k_catalog_file, nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
     if (!reader)
-        return catalog;
-    for (uint32_t node = 0; xmlTextReaderRead(reader.get()) == 1; ++node) {
+        return std::nullopt;
+    int last = 0;
+    for (uint32_t node = 0; (last = xmlTextReaderRead(reader.get())) == 1; ++node) {
         const int count = xmlTextReaderAttributeCount(reader.get());
         for (int i = 0; i < count; ++i) {
             if (xmlTextReaderMoveToNextAttribute(reader.get()) != 1)
@@ -190,6 +209,10 @@ parsed_catalog parse_catalog(const std::string &xml)
                 catalog.attributes.push_back({*kind, node, text_of(xmlTextReaderConstValue(reader.get()))});
         }
     }
+    // A catalog cut short (a package copied in part) lacks entries, perhaps the newest image of a
+    // board: what it holds before the break would offer the wrong image.
+    if (last != 0)
+        return std::nullopt;
     index_catalog(catalog);
     return catalog;
 }
@@ -275,11 +298,12 @@ std::optional<std::vector<XMLFW_INFO>> firmware_catalog::read_NIC_FW_xml_file(ev
 {
     if (!parsed_) {
         const std::optional<std::string> text = read_file(k_catalog_file);
-        if (!text) {
-            log_mellanox_event(log, LOG_ERROR, std::string("Unable to open ") + k_catalog_file + "\n");
+        if (text)
+            parsed_ = parse_catalog(*text);
+        if (!parsed_) {
+            log_mellanox_event(log, LOG_ERROR, "Unable to open ", k_catalog_file, "\n");
             return std::nullopt;
         }
-        parsed_ = parse_catalog(*text);
     }
     return match_catalog(*parsed_, pciIdString, nic);
 }

@@ -22,7 +22,7 @@ struct catalog_attribute {
     opt_text value; // absent when the reader gave no value
 };
 
-// The catalog in memory: its attributes in document order, up to a parse error, and an index of
+// The catalog in memory: its attributes in document order and an index of
 // the places where a lookup compares keys, so that a lookup does not walk the whole catalog.
 struct parsed_catalog {
     std::vector<catalog_attribute> attributes;
@@ -45,9 +45,9 @@ struct parsed_catalog {
     std::vector<size_t> open_roms, open_fw_files;
 };
 
-// Reads a catalog text as the lookup reads the catalog file. Never fails: a malformed text gives
-// the attributes before the first error.
-parsed_catalog parse_catalog(const std::string &xml);
+// Reads a catalog text as the lookup reads the catalog file; nothing when the text is not
+// well-formed XML.
+std::optional<parsed_catalog> parse_catalog(const std::string &xml);
 
 // The entries matching a key, in document order. The working entry is carried from element to
 // element; the adapter's own subsystem IDs stand in for each entry's "subvenid" and "subdevid";
@@ -64,7 +64,7 @@ std::vector<XMLFW_INFO> walk_catalog(const parsed_catalog &catalog, const std::s
 class firmware_catalog {
 public:
     // The catalog entries matching a key (see match_catalog). Nothing when the catalog cannot be
-    // opened (logged): a fatal condition for the run.
+    // opened or is not well-formed XML (logged alike): a fatal condition for the run.
     std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
                                                                 const nic_info &nic);
 

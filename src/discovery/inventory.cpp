@@ -160,7 +160,7 @@ bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec,
     if (!entries->empty())
         store_catalog_images(rec, *entries);
     else
-        log_mellanox_event(ctx.log, LOG_ERROR, "For " + address + " no matching firmware file in XML\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "For ", address, " no matching firmware file in XML\n");
 
     rec.current = parseversions(version);
     rec.flags |= nic_complete;

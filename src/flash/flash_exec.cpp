@@ -65,9 +65,8 @@ std::optional<size_t> select_image_for_burn(run_context &ctx, nic_info &nic)
         log_mellanox_event(ctx.log, LOG_INFO, "\nThe Firmware Upgrade will take several minutes.  Please be patient.\n");
     }
     const std::string mac = nic.pcurrent_mac.value_or("");
-    log_mellanox_event(ctx.log, LOG_INFO,
-                       "\nSelecting " + nic.images[*chosen].name.value_or("") + " MAC: " + pad_right(log_value(mac), 12) +
-                           " \n");
+    log_mellanox_event(ctx.log, LOG_INFO, "\nSelecting ", nic.images[*chosen].name.value_or(""), " MAC: ",
+                       pad_right(log_value(mac), 12), " \n");
     nic.pcurrent_mac = format_mac(mac);
     return chosen;
 }
@@ -82,7 +81,7 @@ void report_success(run_context &ctx, const nic_info &nic)
 {
     ctx.outcome.flashed = true;
     // Logged first: the log is the record, whatever becomes of the console.
-    log_mellanox_event(ctx.log, LOG_INFO, "MAC " + logged_mac(nic) + " Upgrade SUCCESS\n");
+    log_mellanox_event(ctx.log, LOG_INFO, "MAC ", logged_mac(nic), " Upgrade SUCCESS\n");
     print_message(ctx, "Firmware Flashed:\tSUCCESS  for interface " + nic.pbus_info.value_or("") + "\n\n");
 }
 
@@ -96,10 +95,9 @@ bool burn_verified(run_context &ctx, const nic_info &nic, const fw_version &imag
     if (read && parseversions(*reported) == image)
         return true;
     ctx.outcome.failed = true;
-    log_mellanox_event(ctx.log, LOG_ERROR,
-                       "MAC " + logged_mac(nic) + " Upgrade not verified: the adapter reports " +
-                           (read ? log_value(*reported) : std::string("no version")) +
-                           " after the burn, the image is " + version_text(image) + "\n");
+    log_mellanox_event(ctx.log, LOG_ERROR, "MAC ", logged_mac(nic), " Upgrade not verified: the adapter reports ",
+                       read ? *reported : std::string("no version"), " after the burn, the image is ",
+                       version_text(image), "\n");
     return false;
 }
 
@@ -110,19 +108,18 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
     ctx.outcome.failed = true;
     const std::string bus = nic.pbus_info.value_or("");
     if (!outcome.started)
-        log_mellanox_event(ctx.log, LOG_ERROR, "Could not start the flash tool for " + bus + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "Could not start the flash tool for ", bus, "\n");
     else if (!outcome.exited)
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "The flash tool was ended by signal " + std::to_string(outcome.term_signal) +
-                               " while burning " + bus + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "The flash tool was ended by signal ",
+                           std::to_string(outcome.term_signal), " while burning ", bus, "\n");
 
     // Without its output file a search would read standard input instead.
     const int found =
         output_file.empty() ? 1 : do_command(ctx.tools, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
     if (found == 0)
-        log_mellanox_event(ctx.log, LOG_ERROR, "Fimware upgrade on this device is not supported\n " + fwupg_cmd + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "Fimware upgrade on this device is not supported\n ", fwupg_cmd, "\n");
     else
-        log_mellanox_event(ctx.log, LOG_ERROR, "Upgrade failed\n " + fwupg_cmd + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "Upgrade failed\n ", fwupg_cmd, "\n");
 }
 
 // The keys this burn's history records share.
@@ -164,7 +161,7 @@ burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string 
     std::string command_line = cmd.path;
     for (size_t i = 1; i < cmd.argv.size(); ++i)
         command_line += " " + cmd.argv[i];
-    report_failure(ctx, nic, outcome, output.name(), log_value(command_line));
+    report_failure(ctx, nic, outcome, output.name(), command_line);
     return burn_result::failed;
 }
 
@@ -191,13 +188,13 @@ burn_result do_update_firmware(run_context &ctx, nic_info &nic, image_choice cho
     if (file.empty()) {
         // Burning the bare firmware directory would only fail later and less clearly.
         ctx.outcome.failed = true;
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "No firmware image file name for " + nic.pbus_info.value_or("") + "; not flashed\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "No firmware image file name for ", nic.pbus_info.value_or(""),
+                           "; not flashed\n");
         return burn_result::failed;
     }
     if (leaves_firmware_dir(file)) {
         ctx.outcome.failed = true;
-        log_mellanox_event(ctx.log, LOG_ERROR, "Image file name " + log_value(file) + " leaves nic_fw/; not flashed\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "Image file name ", file, " leaves nic_fw/; not flashed\n");
         return burn_result::failed;
     }
     return burn_image(ctx, nic, k_image_dir + file, nic.images[image_index].version);

@@ -68,12 +68,12 @@ int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, c
     data.clear();
     const int status = do_command(ctx.tools, cmd);
     if (status != 0) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "command failed: " + cmd + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "command failed: ", cmd, "\n");
         return status;
     }
     std::ifstream in(dataFile);
     if (!in) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file " + dataFile + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file ", dataFile, "\n");
         return 2;
     }
     data = read_answer_line(in, delimiter);
@@ -108,14 +108,14 @@ int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername
 {
     // The address goes into a shell command line.
     if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
-        log_mellanox_event(ctx.log, LOG_ERROR,
-                           "modify_imagename: not a PCI bus address: " + log_value(curnic.pbus_info.value_or("")) + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
+                           curnic.pbus_info.value_or(""), "\n");
         return 2;
     }
     const std::string dataFileName = "dataXXXXXX";
     temp_file answer(dataFileName);
     if (!answer.created()) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file " + dataFileName + "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file ", dataFileName, "\n");
         return 2;
     }
     answer.close_fd();

@@ -69,8 +69,8 @@ void select_firmware(run_context &ctx, nic_info &nic)
 
     for (const catalog_image &image : nic.images) {
         if (image.file && image.file->find("n/a") != std::string::npos)
-            log_mellanox_event(ctx.log, LOG_WARNING,
-                               std::string("Failed to get firmware image filename from ") + k_catalog_file + "\n");
+            log_mellanox_event(ctx.log, LOG_WARNING, "Failed to get firmware image filename from ", k_catalog_file,
+                               "\n");
     }
 
     switch (is_FW_needed(ctx, nic)) {

@@ -23,7 +23,7 @@ bool walk_report(event_log &log, const std::string &path, const reader_opener &o
 {
     reader_ptr reader(open(), &xmlFreeTextReader);
     if (!reader) {
-        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open " + path + "\n");
+        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open ", path, "\n");
         return false;
     }
     int ret;
@@ -31,7 +31,7 @@ bool walk_report(event_log &log, const std::string &path, const reader_opener &o
         visit(reader.get());
     reader.reset();
     if (ret != 0) {
-        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to parse " + path + "\n");
+        log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to parse ", path, "\n");
         return false;
     }
     return true;

@@ -61,7 +61,7 @@ struct doc_freer {
 
 void log_not_written(event_log &log, const std::string &path, const std::string &reason)
 {
-    log_mellanox_event(log, LOG_ERROR, "xml_discovery_report: Failed to write " + path + ": " + reason + "\n");
+    log_mellanox_event(log, LOG_ERROR, "xml_discovery_report: Failed to write ", path, ": ", reason, "\n");
 }
 
 } // namespace

@@ -45,9 +45,8 @@ std::string carried_value(event_log &log, const char *name, const std::string &v
         i += len ? len : 1;
     }
     if (carried != value)
-        log_mellanox_event(log, LOG_ERROR,
-                           std::string("Report item ") + name + " of " + nic.pbus_info.value_or("") +
-                               " holds bytes that XML cannot carry; each is written as \"?\"\n");
+        log_mellanox_event(log, LOG_ERROR, "Report item ", name, " of ", nic.pbus_info.value_or(""),
+                           " holds bytes that XML cannot carry; each is written as \"?\"\n");
     return carried;
 }
 

@@ -155,6 +155,10 @@ TEST(ReportUpdate, ReadsReportsAsHandedOverAndKeepsTheirValuesFromShellAndLog)
         {"funcnumber", report({{.func = "0 $(touch pwned)"}}), 2, {}, invalid("0000:05:00.0 $(touch pwned)"), code_named},
         {"control characters", report({{.bus = "0000:06&#10;[INFO]", .id = "eth9&#10;&#9;&#13;[INFO]"}, {.bus = "0000:06"}}),
          2, {"0000:06"}, invalid("0000:06\\n[INFO]:00.0", "eth9\\n\\t\\x0d[INFO]")},
+        // Asking for no burn, a device is looked up whatever its address: the second one's lookup fails alone.
+        {"not asked for", report({{.bus = "0000:05;touch pwned", .action = "Nothing"},
+                                  {.bus = "0000:06&#10;[INFO]", .psid = "MT_UNKNOWN", .action = "Nothing"}}),
+         0, {}, "For 0000:06\\n[INFO]:00.0 no matching firmware file in XML\n", code_named},
     });
 }
 

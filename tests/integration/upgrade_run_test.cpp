@@ -111,7 +111,8 @@ TEST(UpgradeRun, AnswersAndModesDecideWhatIsBurned)
 TEST(UpgradeRun, InteractiveRunShowsAndLogsEachStep)
 {
     sim::SimServer server;
-    ports(server, {.fw_version = v1, .burn_exit = 3}, v2);
+    // The catalog's name with a line end of its own, which must not start a forged entry.
+    ports(server, {.fw_version = v1, .burn_exit = 3}, v2, {.name = "CX5\n[ERROR]    forged"});
     const sim::Result r = server.run({}, "y\ny\n");
     EXPECT_EQ(r.status, 2);
     const std::string no = "Would you like to flash the firmware?\n y/n/q (n):";
@@ -129,9 +130,10 @@ TEST(UpgradeRun, InteractiveRunShowsAndLogsEachStep)
     EXPECT_NE(r.err.find("-E- Burning FW image failed: flash write error on 0000:05:00.0\n"), std::string::npos);
     // The waiting notice comes once; a MAC with separators is logged without them.
     EXPECT_EQ(log_without_times(server.log()),
-              "[INFO]     " + k_yes + " y\n\n\n" + k_selected + failed() + "[WARNING]  " + k_latest + "\n[INFO]     " +
-                  no + " y\n\n\n[INFO]     \nSelecting ConnectX-5 EN MAC: 00:02:c9:12:34:56 \n\n"
-                  "[INFO]     MAC 0002c9123456 Upgrade SUCCESS\n\n");
+              std::regex_replace("[INFO]     " + k_yes + " y\n\n\n" + k_selected + failed() + "[WARNING]  " + k_latest +
+                                     "\n[INFO]     " + no + " y\n\n\n[INFO]     \nSelecting ConnectX-5 EN MAC: "
+                                     "00:02:c9:12:34:56 \n\n[INFO]     MAC 0002c9123456 Upgrade SUCCESS\n\n",
+                                 std::regex("ConnectX-5 EN"), "CX5\\n[ERROR]    forged"));
 }
 
 // The console's reader gone (a FIFO's only reader closed before the run): each write meets a broken pipe, no more.
