@@ -11,10 +11,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/fd_write.h"
+#include "platform/paths.h"
+
+extern char **environ;
 
 namespace {
 
@@ -26,9 +30,31 @@ const int k_held_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 int shell_exit_status(const std::string &command)
 {
     std::fflush(nullptr);
-    int status = std::system(command.c_str());
-    if (status == -1)
+    const std::string shell = shell_program();
+    std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                                const_cast<char *>(command.c_str()), nullptr};
+    // The command starts with default handling of these signals and of SIGPIPE (which main ignores), none blocked.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (int sig : k_held_signals)
+        sigaddset(&defaults, sig);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, shell.c_str(), nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
         return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     // A shell ended by a signal did not complete the command.

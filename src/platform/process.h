@@ -7,7 +7,9 @@
 #include <vector>
 
 // Runs a command through the shell. Returns its exit status (0-255; 127 when
-// the shell found no such command) or -1 when the shell could not be run.
+// the shell found no such command; 128 + the signal that ended the shell) or -1
+// when the shell could not be run. Unlike system(), this process keeps its own
+// handling of interrupt and quit meanwhile, so that a signal_hold sees them.
 int shell_exit_status(const std::string &command);
 
 // Runs a command through the shell and returns its standard output split
