@@ -3,14 +3,17 @@
 
 #include "sim_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -54,17 +57,23 @@ int open_file(const std::string &path, int flags)
     return fd;
 }
 
-// A fresh process group with default signal handling, whatever the test runner set.
-[[noreturn]] void exec_child(const std::string &dir, const int fds[3], char *const argv[], char *const envp[])
+// A fresh process group (at a terminal: a session whose controlling terminal it is) with default
+// signal handling, whatever the test runner set.
+[[noreturn]] void exec_child(const std::string &dir, const int fds[3], bool at_terminal, char *const argv[],
+                             char *const envp[])
 {
-    setpgid(0, 0);
+    if (at_terminal)
+        setsid();
+    else
+        setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig < NSIG; ++sig)
         if (sig != SIGKILL && sig != SIGSTOP)
             signal(sig, SIG_DFL);
-    if (chdir(dir.c_str()) == 0 && dup2(fds[0], 0) == 0 && dup2(fds[1], 1) == 1 && dup2(fds[2], 2) == 2)
+    if (chdir(dir.c_str()) == 0 && dup2(fds[0], 0) == 0 && dup2(fds[1], 1) == 1 && dup2(fds[2], 2) == 2 &&
+        (!at_terminal || ioctl(0, TIOCSCTTY, 0) == 0))
         execve(argv[0], argv, envp);
     static const char msg[] = "simulated server: cannot run the program\n";
     const ssize_t ignored = write(2, msg, sizeof msg - 1);
@@ -97,17 +106,29 @@ pid_t SimServer::spawn(const std::vector<std::string> &args, const std::string &
     std::vector<char *> argv = pointers(words);
     std::vector<char *> envp = pointers(vars);
     const std::string cwd = package_dir();
-    const int fds[3] = {open_file(dir + "/in", O_RDONLY), open_file(dir + "/out", O_WRONLY | O_CREAT),
-                        open_file(dir + "/err", O_WRONLY | O_CREAT)};
+    int fds[3];
+    if (capture.terminal >= 0) {
+        const int side = open_file(ptsname(capture.terminal), O_RDWR | O_NOCTTY);
+        std::fill(fds, fds + 3, side);
+    } else {
+        fds[0] = open_file(dir + "/in", O_RDONLY);
+        fds[1] = open_file(dir + "/out", O_WRONLY | O_CREAT);
+        fds[2] = open_file(dir + "/err", O_WRONLY | O_CREAT);
+    }
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0)
-        exec_child(cwd, fds, argv.data(), envp.data());
-    for (int fd : fds)
-        close(fd);
+        exec_child(cwd, fds, capture.terminal >= 0, argv.data(), envp.data());
+    close(fds[0]);
+    if (capture.terminal < 0) {
+        close(fds[1]);
+        close(fds[2]);
+    }
     if (pid < 0)
         throw std::runtime_error(std::string("simulated server: fork: ") + std::strerror(errno));
-    setpgid(pid, pid);
+    // A session leader cannot be moved to another group; at a terminal the child makes its own.
+    if (capture.terminal < 0)
+        setpgid(pid, pid);
     return pid;
 }
 
@@ -116,7 +137,15 @@ Result SimServer::collect(pid_t pid, const Capture &capture) const
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds_);
     int status = 0;
     bool timed_out = false;
+    // What the run shows at its terminal is read as it comes, so that it never waits for room.
+    std::string shown;
+    const auto read_terminal = [&] {
+        char buf[4096];
+        for (ssize_t n; capture.terminal >= 0 && (n = read(capture.terminal, buf, sizeof buf)) > 0;)
+            shown.append(buf, static_cast<size_t>(n));
+    };
     for (pid_t r; (r = waitpid(pid, &status, WNOHANG)) != pid;) {
+        read_terminal();
         if (r < 0 && errno != EINTR)
             throw std::runtime_error(std::string("simulated server: waitpid: ") + std::strerror(errno));
         if (!timed_out && std::chrono::steady_clock::now() > deadline) {
@@ -126,8 +155,11 @@ Result SimServer::collect(pid_t pid, const Capture &capture) const
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    read_terminal();
+    if (capture.terminal >= 0)
+        close(capture.terminal);
     Result result;
-    result.out = state::read_text(capture.dir + "/out").value_or("");
+    result.out = shown + state::read_text(capture.dir + "/out").value_or("");
     result.err = state::read_text(capture.dir + "/err").value_or("");
     std::filesystem::remove_all(capture.dir);
     if (timed_out)
@@ -168,6 +200,26 @@ Result SimServer::finish(pid_t pid)
     const Capture capture = it->second;
     started_.erase(it);
     return collect(pid, capture);
+}
+
+pid_t SimServer::start_at_terminal(const std::vector<std::string> &args)
+{
+    Capture capture;
+    capture.terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (capture.terminal < 0 || grantpt(capture.terminal) != 0 || unlockpt(capture.terminal) != 0)
+        throw std::runtime_error(std::string("simulated server: no pseudo-terminal: ") + std::strerror(errno));
+    fcntl(capture.terminal, F_SETFL, fcntl(capture.terminal, F_GETFL) | O_NONBLOCK);
+    const pid_t pid = spawn(args, "", {}, "", capture);
+    started_[pid] = capture;
+    return pid;
+}
+
+void SimServer::type_at_terminal(pid_t pid, const std::string &keys)
+{
+    const auto it = started_.find(pid);
+    if (it == started_.end() || it->second.terminal < 0 ||
+        write(it->second.terminal, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        throw std::runtime_error("simulated server: cannot type at the terminal of run " + std::to_string(pid));
 }
 
 void SimServer::set_run_timeout(int seconds)

@@ -174,7 +174,8 @@ void SimServer::add_flash_device(const FlashDevice &dev)
         {"query_ms", std::to_string(dev.query_ms)},
         {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
         {"burn_seconds", std::to_string(dev.burn_seconds)}, {"burn_keeps_old", std::to_string(dev.burn_keeps_old)},
-        {"silent_after_burn", std::to_string(dev.silent_after_burn)}};
+        {"silent_after_burn", std::to_string(dev.silent_after_burn)},
+        {"signal_in_verify", std::to_string(dev.signal_in_verify)}};
     for (const auto &[name, value] : settings)
         if (value)
             write_file(dir + "/" + name, *value);
@@ -230,11 +231,12 @@ void SimServer::set_installed_flint(bool installed)
         install_tool("mstflint", path);
 }
 
-void SimServer::set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status)
+void SimServer::set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status, int wait_ms)
 {
     const std::string path = state_dir() + "/getmlnxinfo/" + state::file_name(address);
     write_file(path, answer);
     write_file(path + ".status", std::to_string(exit_status));
+    write_file(path + ".wait_ms", std::to_string(wait_ms));
 }
 
 void SimServer::write_package_file(const std::string &file, const std::string &content)

@@ -38,6 +38,7 @@ struct FlashDevice {
     int burn_seconds = 0;           // the burn waits this long before it finishes
     bool burn_keeps_old = false;    // the burn exits 0 but leaves the old firmware
     bool silent_after_burn = false; // once burned, every query fails
+    int signal_in_verify = 0;       // once burned, a query sends this signal to its parent, answers 300 ms later
 };
 
 // A firmware image file in nic_fw/; the stand-in burn checks its PSID.
@@ -100,8 +101,8 @@ public:
     void set_mst(bool installed, int status_exit = 0, int start_exit = 0);
     // The installed flash tool /usr/bin/flint (the same stand-in as the package's).
     void set_installed_flint(bool installed);
-    // Answer of ./getmlnxinfo for a bus address: first output line and exit status.
-    void set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status = 0);
+    // Answer of ./getmlnxinfo for a bus address: first output line, exit status, and how long it waits first.
+    void set_getmlnxinfo(const std::string &address, const std::string &answer, int exit_status = 0, int wait_ms = 0);
     void write_package_file(const std::string &relative_path, const std::string &content);
 
     // Runs rovan-sim (or the given binary; a relative one is taken from the
@@ -114,6 +115,11 @@ public:
     pid_t start(const std::vector<std::string> &args, const std::string &input = "",
                 const std::map<std::string, std::string> &env = {}, const std::string &binary = "");
     Result finish(pid_t pid);
+    // rovan-sim started in the background as an operator's session: a pseudo-terminal is its controlling
+    // terminal and its standard input, output and error (all in Result::out). finish() waits for it.
+    pid_t start_at_terminal(const std::vector<std::string> &args);
+    // Types at the terminal of a run started there ("\x03" is the interrupt character, ^C).
+    void type_at_terminal(pid_t pid, const std::string &keys);
 
     std::string log() const;                       // mstflint.log, empty when absent
     std::string read_package_file(const std::string &relative_path) const;
@@ -144,6 +150,7 @@ private:
     struct Capture {
         std::string dir;
         std::string description;
+        int terminal = -1; // the pseudo-terminal's master side, for a run started at one
     };
     pid_t spawn(const std::vector<std::string> &args, const std::string &input,
                 const std::map<std::string, std::string> &env, const std::string &binary, Capture &capture) const;

@@ -58,6 +58,11 @@ void wait_like_a_flash_read(const std::string &dev, int ms)
 
 int query(const std::string &dev, const std::string &address)
 {
+    // A signal to the utility while it verifies a burn: sent, then the answer comes only later.
+    if (int sig = number(dev + "/signal_in_verify"); sig > 0 && std::filesystem::exists(dev + "/burned")) {
+        kill(getppid(), sig);
+        usleep(300000);
+    }
     if (int ms = number(dev + "/query_ms"); ms > 0)
         wait_like_a_flash_read(dev, ms);
     if (number(dev + "/query_fails"))
@@ -126,6 +131,7 @@ int burn(const std::string &state, const std::string &dev, const std::string &ad
         std::cerr << "\n-E- Burning FW image failed: could not save the device state\n";
         return 1;
     }
+    sim::state::write_text(dev + "/burned", "1");
     std::printf("%s\nRestoring signature                     - OK\n", silent ? "  - OK" : " - 100% - OK");
     return 0;
 }

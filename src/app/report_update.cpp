@@ -108,7 +108,11 @@ device_result update_device(run_context &ctx, firmware_catalog &catalog, report_
     if (!rec.has(nic_flash_requested))
         return device_result::done;
     if (rec.images[0].file->find("Tamaro") != std::string::npos) {
-        if (modify_imagename(ctx, rec, nullptr) != 0 || !has_image_name(rec)) {
+        const int resolved = modify_imagename(ctx, rec, nullptr);
+        // A signal during the resolution ends the run by that signal, nothing more said of the device.
+        if (ctx.outcome.deferred_signal != 0)
+            return device_result::abandon;
+        if (resolved != 0 || !has_image_name(rec)) {
             log_mellanox_event(ctx.log, LOG_ERROR,
                                "read_discovery_report: Error in finding the image for Tamaro/Kestrel2\n");
             return device_result::abandon;

@@ -19,6 +19,7 @@
 #include "core/versions.h"
 #include "flash/flash_tool.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/temp_file.h"
 #include "platform/tools.h"
 
@@ -86,10 +87,11 @@ void report_success(run_context &ctx, const nic_info &nic)
 }
 
 // A tool can exit 0 and leave the old firmware: the burn counts only when the adapter, asked
-// again, reports the image's version. Logs the failure when it does not.
+// again, reports the image's version. Logs the failure when it does not. Runs under the burn's
+// signal hold, so that only the time limit ends this query.
 bool burn_verified(run_context &ctx, const nic_info &nic, const fw_version &image)
 {
-    const query_answer answer = query_device_near_burn(ctx, nic.pbus_info.value_or(""));
+    const query_answer answer = query_flash_device(ctx, nic.pbus_info.value_or(""));
     const opt_text &reported = answer.fw_version.value;
     const bool read = reported && answer.fw_version.rc == 0;
     if (read && parseversions(*reported) == image)
@@ -131,9 +133,9 @@ burn_record history_record(const nic_info &nic, const std::string &image_path, c
 }
 
 // Runs the tool on one image, verifies and judges the outcome, with the burn's start and end in
-// the history. A signal held back during the burn is left in the run's outcome, for main to act
-// on once the output file is gone.
-burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string &image_path, const fw_version &image)
+// the history.
+burn_result burn_and_record(run_context &ctx, const nic_info &nic, const std::string &image_path,
+                            const fw_version &image)
 {
     // Close-on-exec: the tool gets its output pipe, not this file.
     temp_file output(system_path("/tmp/dataXXXXXX"), O_CLOEXEC);
@@ -143,7 +145,6 @@ burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string 
     const auto started = std::chrono::steady_clock::now();
     const burn_outcome outcome = ctx.tools.burn(cmd.path, cmd.argv, output.fd());
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    ctx.outcome.deferred_signal = outcome.deferred_signal;
     burn_end end {.outcome = "failed",
                   .tool_status = outcome.started && outcome.exited ? std::optional(outcome.exit_code) : std::nullopt,
                   .seconds = std::round(took.count() * 1000) / 1000};
@@ -163,6 +164,18 @@ burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string 
         command_line += " " + cmd.argv[i];
     report_failure(ctx, nic, outcome, output.name(), command_line);
     return burn_result::failed;
+}
+
+// One hold from before the start record to past the end record and the outcome's log entries: a
+// signal anywhere in between would leave a finished burn unrecorded, or unverified. The signal is
+// left in the run's outcome, for main to act on once the output file is gone.
+burn_result burn_image(run_context &ctx, const nic_info &nic, const std::string &image_path, const fw_version &image)
+{
+    const signal_hold hold;
+    const burn_result result = burn_and_record(ctx, nic, image_path, image);
+    if (hold.held() != 0 && ctx.outcome.deferred_signal == 0)
+        ctx.outcome.deferred_signal = hold.held();
+    return result;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "core/bus_address.h"
 #include "core/console.h"
 #include "core/event_log.h"
+#include "platform/process.h"
 #include "platform/temp_file.h"
 
 namespace {
@@ -104,14 +105,11 @@ image_answer parse_image_answer(const std::string &datastring)
     return answer;
 }
 
-int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
+namespace {
+
+// The answer file, the command and the answer's use; the caller holds signals back.
+int resolve_image_name(run_context &ctx, nic_info &curnic, std::string *servername)
 {
-    // The address goes into a shell command line.
-    if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
-                           curnic.pbus_info.value_or(""), "\n");
-        return 2;
-    }
     const std::string dataFileName = "dataXXXXXX";
     temp_file answer(dataFileName);
     if (!answer.created()) {
@@ -134,4 +132,22 @@ int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername
         curnic.images.resize(1);
     curnic.images[0].file = parsed.image;
     return 0;
+}
+
+} // namespace
+
+int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
+{
+    // The address goes into a shell command line.
+    if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
+        log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
+                           curnic.pbus_info.value_or(""), "\n");
+        return 2;
+    }
+    // From before the answer file is made until it is gone: a signal then ends the run only afterwards.
+    const signal_hold hold;
+    const int result = resolve_image_name(ctx, curnic, servername);
+    if (hold.held() != 0 && ctx.outcome.deferred_signal == 0)
+        ctx.outcome.deferred_signal = hold.held();
+    return result;
 }

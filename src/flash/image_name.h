@@ -8,7 +8,8 @@
 #include "core/run_state.h"
 
 // Resolves the port's first image name through ./getmlnxinfo: 0 resolved,
-// 1 no image, 2 answer unreadable, else the command's exit status.
+// 1 no image, 2 answer unreadable, else the command's exit status. A signal
+// that came meanwhile is left in ctx.outcome.deferred_signal.
 int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername);
 
 // Runs cmd (whose output goes to dataFile) and reads the first line of

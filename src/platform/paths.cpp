@@ -8,6 +8,11 @@ extern "C" {
 #include <pci/pci.h>
 }
 
+std::string shell_program()
+{
+    return "/bin/sh";
+}
+
 #ifdef ROVAN_SIMULATOR
 
 namespace {

@@ -9,6 +9,9 @@ struct pci_access;
 // path as given; rovan-sim places it under the directory in $ROVAN_SYSROOT.
 std::string system_path(const std::string &absolute_path);
 
+// The shell that runs commands given as text, the host's own in rovan-sim too.
+std::string shell_program();
+
 // Points libpci at the system's sysfs and ID database (a no-op in rovan).
 // Call between pci_alloc and pci_init.
 void configure_pci_access(pci_access *acc);

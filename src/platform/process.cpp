@@ -1,4 +1,4 @@
-// Running outside programs: through the shell, and the flash tool's burn with its signal holding.
+// Running outside programs: through the shell, and the flash tool's burn out of reach of signals; holding signals back.
 #include "platform/process.h"
 
 #include <cerrno>
@@ -7,20 +7,54 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/fd_write.h"
+#include "platform/paths.h"
+
+extern char **environ;
+
+namespace {
+
+// The signals that end a run from outside: held back during a burn, ignored by the flash tool.
+const int k_held_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+} // namespace
 
 int shell_exit_status(const std::string &command)
 {
     std::fflush(nullptr);
-    int status = std::system(command.c_str());
-    if (status == -1)
+    const std::string shell = shell_program();
+    std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                                const_cast<char *>(command.c_str()), nullptr};
+    // The command starts with default handling of these signals and of SIGPIPE (which main ignores), none blocked.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (int sig : k_held_signals)
+        sigaddset(&defaults, sig);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, shell.c_str(), nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
         return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     // A shell ended by a signal did not complete the command.
@@ -53,47 +87,27 @@ std::optional<std::vector<std::string>> read_command_lines(const std::string &co
 
 namespace {
 
-volatile sig_atomic_t g_pending_signal = 0;
+volatile sig_atomic_t g_held_signal = 0;
+int g_hold_depth = 0;
 
 void hold_signal(int sig)
 {
-    g_pending_signal = sig;
+    g_held_signal = sig;
 }
-
-const int k_held_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
-
-// Installs the holding handler for the length of one burn.
-class held_signals {
-public:
-    held_signals()
-    {
-        g_pending_signal = 0;
-        struct sigaction sa {};
-        sa.sa_handler = hold_signal;
-        sigemptyset(&sa.sa_mask);
-        for (size_t i = 0; i < std::size(k_held_signals); ++i)
-            sigaction(k_held_signals[i], &sa, &saved_[i]);
-    }
-    ~held_signals()
-    {
-        for (size_t i = 0; i < std::size(k_held_signals); ++i)
-            sigaction(k_held_signals[i], &saved_[i], nullptr);
-    }
-    held_signals(const held_signals &) = delete;
-    held_signals &operator=(const held_signals &) = delete;
-
-private:
-    struct sigaction saved_[std::size(k_held_signals)] {};
-};
 
 // The pipe ends are close-on-exec: the tool keeps only the copies made here.
 [[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int err_fd,
                             int capture_fd)
 {
-    // The tool starts with default dispositions, SIGPIPE included, which main ignores for the run.
+    // A burn cut short can leave the adapter without firmware: no Ctrl-C, hang-up or signal to our process
+    // group may reach the tool. Ignored dispositions outlast exec; a session of its own has no terminal.
     for (int sig : k_held_signals)
-        std::signal(sig, SIG_DFL);
+        std::signal(sig, SIG_IGN);
     std::signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    setsid();
     if (capture_fd > STDERR_FILENO)
         close(capture_fd);
     // With standard output or error closed at start, a pipe may have taken
@@ -104,6 +118,17 @@ private:
     dup2(err, STDERR_FILENO);
     close(out);
     close(err);
+    // Standard input is an empty pipe (closed, if none can be made): never the operator's terminal.
+    int in[2];
+    if (pipe(in) != 0) {
+        close(STDIN_FILENO);
+    } else {
+        close(in[1]);
+        if (in[0] != STDIN_FILENO) {
+            dup2(in[0], STDIN_FILENO);
+            close(in[0]);
+        }
+    }
     std::vector<char *> args;
     for (const auto &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
@@ -128,12 +153,10 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
         return outcome;
     }
 
-    held_signals guard;
     pid_t pid = fork();
     if (pid < 0) {
         for (int fd : {out[0], out[1], err[0], err[1]})
             close(fd);
-        outcome.deferred_signal = g_pending_signal;
         return outcome;
     }
     if (pid == 0)
@@ -203,8 +226,35 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
         if (s.pipe >= 0)
             close(s.pipe);
     }
-    outcome.deferred_signal = g_pending_signal;
     return outcome;
+}
+
+signal_hold::signal_hold()
+{
+    if (g_hold_depth++ > 0)
+        return;
+    outermost_ = true;
+    g_held_signal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = hold_signal;
+    sigemptyset(&sa.sa_mask);
+    static_assert(std::size(k_held_signals) == std::extent_v<decltype(saved_)>, "one saved action per signal");
+    for (size_t i = 0; i < std::size(k_held_signals); ++i)
+        sigaction(k_held_signals[i], &sa, &saved_[i]);
+}
+
+signal_hold::~signal_hold()
+{
+    --g_hold_depth;
+    if (!outermost_)
+        return;
+    for (size_t i = 0; i < std::size(k_held_signals); ++i)
+        sigaction(k_held_signals[i], &saved_[i], nullptr);
+}
+
+int signal_hold::held() const
+{
+    return g_held_signal;
 }
 
 void act_on_deferred_signal(int sig)

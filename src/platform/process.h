@@ -1,12 +1,15 @@
-// Running outside programs: shell commands, their output, and the flash tool's burn.
+// Running outside programs: shell commands, their output, and the flash tool's burn; holding signals back.
 #pragma once
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
 
 // Runs a command through the shell. Returns its exit status (0-255; 127 when
-// the shell found no such command) or -1 when the shell could not be run.
+// the shell found no such command; 128 + the signal that ended the shell) or -1
+// when the shell could not be run. Unlike system(), this process keeps its own
+// handling of interrupt and quit meanwhile, so that a signal_hold sees them.
 int shell_exit_status(const std::string &command);
 
 // Runs a command through the shell and returns its standard output split
@@ -19,14 +22,32 @@ struct burn_outcome {
     bool exited = false;         // the tool ended by itself (exec failures exit 1)
     int exit_code = 0;           // valid when exited
     int term_signal = 0;         // the signal that ended the tool, when not exited
-    int deferred_signal = 0;     // a signal sent to us during the burn, still to act on
 };
 
 // Runs the tool (no shell) with argv[0] first, copying its standard output
-// and error to ours, each as it comes, and both into capture_fd. Interrupt, quit, hang-up
-// and terminate signals sent to this process during the burn are held back
-// until the tool has ended; the tool itself runs with default dispositions.
+// and error to ours, each as it comes, and both into capture_fd. No signal meant
+// for this process reaches the tool: it runs in a session of its own, with
+// interrupt, quit, hang-up and terminate ignored and standard input an empty
+// pipe, never a terminal. Run it under a signal_hold, so that this process too
+// waits for the burn.
 burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd);
+
+// While one lives, interrupt, quit, hang-up and terminate sent to this process
+// are held back instead of ending it. Holds nest: an inner one shares the
+// outermost one's signal. For the main thread.
+class signal_hold {
+public:
+    signal_hold();
+    ~signal_hold();
+    signal_hold(const signal_hold &) = delete;
+    signal_hold &operator=(const signal_hold &) = delete;
+    // The last signal held back since the outermost hold began; 0 when none came.
+    int held() const;
+
+private:
+    bool outermost_ = false;
+    struct sigaction saved_[4] {};
+};
 
 // Ends the process by a signal held back during a burn, as that signal would have.
 [[noreturn]] void act_on_deferred_signal(int sig);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <thread>
 #include <tuple>
 
 #include <sys/stat.h>
@@ -234,6 +236,25 @@ TEST(ReportUpdate, ResolvesCodeNamedImages)
         EXPECT_NE(r.out.find("./getmlnxinfo imgfile 0000:06:00.0 > data"), std::string::npos) << r.out;
         EXPECT_FALSE(answer_left(server));
         EXPECT_TRUE(error.empty() || (logged(server, error) && logged(server, not_found))) << server.log();
+    }
+}
+
+// A signal while getmlnxinfo answers (^C reaches it too) ends the run by that signal, with the answer file gone.
+TEST(ReportUpdate, ASignalDuringImageResolutionEndsTheRunWithoutItsAnswerFile)
+{
+    for (const auto &[sig, to_group] : {std::pair {SIGINT, true}, std::pair {SIGTERM, false}}) {
+        sim::SimServer server;
+        add_device(server, "0000:05");
+        set_catalog(server, {{.fwFile = "Tamaro-CX5"}});
+        server.set_getmlnxinfo("0000:05:00.0", "srv#fw-16.35.2000.bin", 0, 500);
+        server.write_package_file("report.xml", report({{}}));
+        const pid_t pid = server.start({"-u", "report.xml"});
+        for (int tries = 0; tries < 2000 && calls_but_queries(server).empty(); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(kill(to_group ? -pid : pid, sig), 0);
+        EXPECT_EQ(server.finish(pid).term_signal, sig);
+        EXPECT_EQ(calls_but_queries(server), Calls({{"./getmlnxinfo", "imgfile", "0000:05:00.0"}}));
+        EXPECT_FALSE(answer_left(server));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <numeric>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -203,19 +204,35 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
     }
 }
 
-TEST(FlashFailure, TerminateDuringABurnWaitsForTheToolThenEndsTheRun)
+// However a signal comes (to the run alone, to its process group as `timeout` sends it, as ^C at its terminal, or
+// while the burn is verified), the burn finishes, is verified and recorded; then the run ends by the signal.
+TEST(FlashFailure, ASignalWaitsForTheBurnAndItsRecordsThenEndsTheRun)
 {
-    sim::SimServer server;
-    ports(server, {.fw_version = v1, .burn_seconds = 2}, v1);
-    const pid_t pid = server.start({"-s"});
-    for (int tries = 0; tries < 2000 && burns(server).empty(); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    EXPECT_EQ(server.finish(pid).term_signal, SIGTERM);
-    // The burn finished and was logged; the second port was never started.
-    EXPECT_EQ(log_without_times(server.log()), k_selected + "[INFO]     MAC b8cef6000000 Upgrade SUCCESS\n\n");
-    EXPECT_EQ(burns(server), Burns({burn(A, true)}));
-    EXPECT_EQ(server.tmp_files().size(), 1u);
+    enum How { to_run, to_group, at_terminal, in_verify };
+    for (const auto &[how, sig] : std::vector<std::pair<How, int>> {
+             {to_run, SIGTERM}, {to_group, SIGTERM}, {to_group, SIGHUP}, {at_terminal, SIGINT}, {in_verify, SIGINT}}) {
+        SCOPED_TRACE(std::to_string(how) + " " + std::to_string(sig));
+        sim::SimServer server;
+        ports(server, {.fw_version = v1, .signal_in_verify = how == in_verify ? sig : 0}, v1);
+        server.hold_burns(true);
+        const pid_t pid = how == at_terminal ? server.start_at_terminal({"-s"}) : server.start({"-s"});
+        for (int tries = 0; tries < 2000 && burns(server).empty(); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (how == at_terminal)
+            server.type_at_terminal(pid, "\x03");
+        else if (how != in_verify)
+            kill(how == to_group ? -pid : pid, sig);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // delivered before the burn goes on
+        server.hold_burns(false);
+        EXPECT_EQ(server.finish(pid).term_signal, sig);
+        // The burn finished and was logged; the second port was never started.
+        EXPECT_EQ(log_without_times(server.log()), k_selected + "[INFO]     MAC b8cef6000000 Upgrade SUCCESS\n\n");
+        EXPECT_EQ(burns(server), Burns({burn(A, true)}));
+        EXPECT_EQ(server.tmp_files().size(), 1u);
+        std::ostringstream history;
+        history << std::ifstream(server.root() + "/var/lib/rovan/history.jsonl").rdbuf();
+        EXPECT_EQ(count_of(history.str(), "\"burn-end\".*\"outcome\":\"success\""), 1u) << history.str();
+    }
 }
 
 } // namespace

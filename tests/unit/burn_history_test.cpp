@@ -1,6 +1,7 @@
 // The burn history's records of a burn that succeeds, fails or leaves the old firmware, in-process.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -17,9 +18,10 @@ using json = nlohmann::ordered_json;
 
 TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
 {
-    struct Case { int exit_code; std::string reported, outcome; };
+    // signal: raised as the tool starts, after the start record; held back until the end record is written.
+    struct Case { int exit_code; std::string reported, outcome; int signal = 0; };
     for (const Case &c : {Case {0, "16.35.2000", "success"}, Case {3, "16.35.2000", "failed"},
-                          Case {0, "16.32.1010", "not-verified"}}) {
+                          Case {0, "16.32.1010", "not-verified"}, Case {0, "16.35.2000", "success", SIGTERM}}) {
         SCOPED_TRACE(c.outcome);
         std::string dir = (fs::temp_directory_path() / "rovan-history-XXXXXX").string();
         ASSERT_TRUE(mkdtemp(dir.data()));
@@ -27,6 +29,8 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         test_run run;
         run.ctx.history = burn_history(path);
         run.tools.on_burn = [&](const std::vector<std::string> &) {
+            if (c.signal)
+                raise(c.signal);
             return burn_outcome {.started = true, .exited = true, .exit_code = c.exit_code};
         };
         run.tools.query_output["0000:05:00.0"] = {"FW Version:            " + c.reported + "\n"};
@@ -41,6 +45,7 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         const mode_t umask_before = umask(077);
         do_update_firmware(run.ctx, nic, image_choice::first);
         umask(umask_before);
+        EXPECT_EQ(run.ctx.outcome.deferred_signal, c.signal);
 
         EXPECT_EQ(fs::status(dir + "/rovan").permissions(), fs::perms(0755));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
