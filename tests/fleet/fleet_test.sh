@@ -28,6 +28,8 @@ play() {
     ansible-playbook -i inventory.yml -e "rovan_reports_dir=$work/reports rovan_lock_delay=1" "$playbook" "$@" \
         >"$log" 2>&1 || status=$?
 }
+"$simserver" --help >help.txt && grep -q '^usage: rovan-simserver DIR' help.txt && [ ! -e ./--help ] ||
+    fail "rovan-simserver --help built a server"
 fw() { cat "$1/sim-state/flash/0000:$2/fw_version"; }
 burns() { cat h*/sim-state/calls 2>/dev/null | grep -c '	b$' || true; }
 actions() { grep -o 'action value="[^"]*"' "$1" | cut -d'"' -f2 | tr '\n' ' '; }
