@@ -59,23 +59,25 @@ fi
 exec $ROVAN_SIM "\$@"
 EOF
 chmod +x rovan
+# host NAME SERVER [PACKAGE_DIR MORE]: the inventory entry of a host on the simulated server SERVER.
+host() {
+    echo "    '$1': {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
+    echo "      rovan_command: $work/rovan, rovan_package_dir: ${3:-$work/$2/package}${4:-},"
+    echo "      rovan_environment: {ROVAN_SYSROOT: $work/$2, ROVAN_SIM_STATE: $work/$2/sim-state}}"
+}
 {
-    echo "all:"
-    echo "  hosts:"
-    for h in h1 h2 h3 h4; do
-        package=$work/$h/package more=
-        [ $h = h4 ] && package=$work/h4-package &&
-            more=", rovan_package_archive: $work/package.tgz, rovan_use_fetched_reports: true"
-        echo "    $h: {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
-        echo "      rovan_command: $work/rovan, rovan_package_dir: $package$more,"
-        echo "      rovan_environment: {ROVAN_SYSROOT: $work/$h, ROVAN_SIM_STATE: $work/$h/sim-state}}"
-    done
+    printf 'all:\n  hosts:\n'
+    for h in h1 h2 h3; do host $h $h; done
+    host h4 h4 "$work/h4-package" ", rovan_package_archive: $work/package.tgz, rovan_use_fetched_reports: true"
 } >inventory.yml
+# A host whose name leads out of the reports directory, on h1's server.
+printf 'all:\n  hosts:\n%s\n' "$(host ../x h1)" >escape.yml
 
 (cd "$ansible_dir" && ansible-lint --offline -q >"$work/lint.log" 2>&1) || { log=$work/lint.log; fail "ansible-lint"; }
 
-play discover discover.yml
-[ $status = 0 ] || fail "discover exited $status"
+play discover discover.yml -i escape.yml
+[ $status = 2 ] && grep -q "host name ../x .*nothing done on it" "$log" && [ ! -e x.xml ] ||
+    fail "discover exited $status, or ../x was not refused"
 [ "$(ls reports)" = "$(printf 'fleet.csv\nh1.xml\nh2.xml\nh3.xml\nh4.xml')" ] || fail "reports: $(ls reports)"
 expected="host,address,psid,installed,newest,action"
 for h in h1 h2 h3 h4; do
