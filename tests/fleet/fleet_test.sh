@@ -131,9 +131,12 @@ play pretend rollout.yml -l h1 -e rovan_use_fetched_reports=false
 [ $status != 0 ] && grep -q "0000:05:00.0 runs 16.10.700, not the package's newest 16.35.2000" "$log" ||
     fail "an update that burned nothing passed"
 
-# h3's adapters cannot be queried: no report, its earlier one removed, the others listed.
+# h3's adapters cannot be queried: no report, its earlier one removed, the others listed; h2's
+# board reports a formula as its PSID.
 for d in h3/sim-state/flash/*/; do echo 1 >"$d/query_fails"; done
+printf '=SUM(1+2)' >h2/sim-state/flash/0000:05:00.0/psid
 play noreport discover.yml
 [ $status = 0 ] && grep -q '"no report: h3"' "$log" && [ ! -e reports/h3.xml ] || fail "h3 without report"
 [ "$(grep -c '^h[124],' reports/fleet.csv)/$(grep -c '^h3,' reports/fleet.csv)" = 6/0 ] || fail "fleet.csv without h3"
+grep -qx "h2,0000:05:00.0,'=SUM(1+2),16.35.2000,,Nothing" reports/fleet.csv || fail "fleet.csv: $(cat reports/fleet.csv)"
 echo "fleet rehearsal passed"

@@ -4,14 +4,23 @@ Python standard library only: the controller needs nothing beyond ansible-core.
 The reading rules follow docs/discovery-report.md.
 """
 
-import csv
-import io
 import re
 import xml.etree.ElementTree as ET
 
 # rovan -u burns a device whose action contains one of these words (lower case).
 BURN_ACTION = re.compile("upgrade|rewrite|downgrade")
 CSV_FIELDS = ("host", "address", "psid", "installed", "newest", "action")
+# The form of each report value in fleet.csv, as rovan writes it; the host names are checked by the role.
+_VERSION = re.compile(r"[0-9]+\.[0-9]+\.[0-9]+\Z")
+CSV_FORMS = {
+    "address": re.compile(r"(?:[0-9A-Fa-f]{1,8}:)?[0-9A-Fa-f]{1,2}:[0-9A-Fa-f]{1,2}\.[0-7]\Z"),
+    "psid": re.compile(r"[A-Za-z0-9_]+\Z"),
+    "installed": _VERSION,
+    "newest": _VERSION,
+    "action": re.compile(r"(?:upgrade|rewrite|downgrade|Nothing)\Z"),
+}
+# A spreadsheet takes a cell that starts with one of these for a formula.
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
 
 
 def _value(parent, name):
@@ -78,13 +87,22 @@ def rovan_version_changes(before, after):
             for d in after if d["address"] in was and was[d["address"]] != d["installed"]]
 
 
+def _cell(field, value):
+    """value as a cell of fleet.csv. One not of its column's form, or one a spreadsheet would take for
+    a formula, gets a leading ': shown as the text it is, and marked as odd. A cell holding a comma, a
+    quote or a line end is quoted (the csv module would leave a lone carriage return bare)."""
+    form = CSV_FORMS.get(field)
+    if value and ((form and not form.match(value)) or value.startswith(FORMULA_STARTS)):
+        value = "'" + value
+    return '"%s"' % value.replace('"', '""') if re.search('[",\r\n]', value) else value
+
+
 def rovan_fleet_csv(rows):
     """fleet.csv: a header row, then the rows sorted by host and address."""
-    text = io.StringIO()
-    writer = csv.DictWriter(text, CSV_FIELDS, extrasaction="ignore", lineterminator="\n")
-    writer.writeheader()
-    writer.writerows(sorted(rows, key=lambda r: (r["host"], r["address"])))
-    return text.getvalue()
+    lines = [",".join(CSV_FIELDS)]
+    for row in sorted(rows, key=lambda r: (r["host"], r["address"])):
+        lines.append(",".join(_cell(field, row[field]) for field in CSV_FIELDS))
+    return "\n".join(lines) + "\n"
 
 
 class FilterModule:
