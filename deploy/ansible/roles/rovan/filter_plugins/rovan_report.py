@@ -28,36 +28,48 @@ def _value(parent, name):
     return "" if item is None else item.get("value", "")
 
 
-def _rom_items(device):
-    return [item for item in device.iter("fw_item") if _value(item, "type") == "ROM"]
+def _rom_items(root):
+    """(device, fw_item) pairs of the ROM items, as rovan's reader takes them: the type in force at an
+    item's active_version (or, without one, at its end) is the last type item met before, the item's own
+    or an earlier one, and it holds ROM somewhere. Like rovan, the last attribute of a type item counts."""
+    in_force, image_type = {}, ""
+    for element in root.iter():
+        if element.tag == "type" and element.attrib:
+            image_type = list(element.attrib.values())[-1]
+        in_force[element] = image_type
+    pairs = []
+    for device in root.iter("device"):
+        for item in device.iter("fw_item"):
+            at = item.find("active_version")
+            if "ROM" in in_force[list(item.iter())[-1] if at is None else at]:
+                pairs.append((device, item))
+    return pairs
 
 
 def rovan_report_devices(report):
     """The report's devices, in its order: address, psid, installed, newest, action, burn."""
     devices = []
-    for device in ET.fromstring(report).iter("device"):
+    for device, item in _rom_items(ET.fromstring(report)):
         address = "%s:%s.%s" % tuple(_value(device, n) for n in ("busnumber", "devicenumber", "funcnumber"))
-        for item in _rom_items(device):
-            action = _value(item, "action")
-            devices.append({
-                "address": address,
-                "psid": _value(item, "firmware_id"),
-                "installed": _value(item, "active_version"),
-                "newest": _value(item, "version"),
-                "action": action,
-                "burn": bool(BURN_ACTION.search(action)),
-            })
+        action = _value(item, "action")
+        devices.append({
+            "address": address,
+            "psid": _value(item, "firmware_id"),
+            "installed": _value(item, "active_version"),
+            "newest": _value(item, "version"),
+            "action": action,
+            "burn": bool(BURN_ACTION.search(action)),
+        })
     return devices
 
 
 def rovan_keep_actions(report, keep):
-    """The report with every action not listed in keep set to Nothing."""
+    """The report with every action not listed in keep set to Nothing: every action item, whatever
+    its item's type, as rovan -u burns by the action alone."""
     root = ET.fromstring(report)
-    for device in root.iter("device"):
-        for item in _rom_items(device):
-            action = item.find("action")
-            if action is not None and action.get("value", "") not in keep:
-                action.set("value", "Nothing")
+    for action in root.iter("action"):
+        if action.get("value", "") not in keep:
+            action.set("value", "Nothing")
     return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
 
 
