@@ -23,15 +23,23 @@ std::string shell_word(const std::string &text)
     return quoted + "'";
 }
 
+const char *const k_usage = "usage: rovan-simserver DIR (builds the demo server there; prints shell assignments)\n"
+                           "       rovan-simserver --bench ADAPTERS CATALOG_ENTRIES QUERY_MS REPORT_DEVICES DIR\n"
+                           "       (a server for timing the utility instead)\n";
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const bool bench = argc == 7 && std::string(argv[1]) == "--bench";
-    if (argc != 2 && !bench) {
-        std::fprintf(stderr, "usage: rovan-simserver DIR (builds the demo server there; prints shell assignments)\n"
-                             "       rovan-simserver --bench ADAPTERS CATALOG_ENTRIES QUERY_MS REPORT_DEVICES DIR\n"
-                             "       (a server for timing the utility instead)\n");
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (argc == 2 && (first == "--help" || first == "-h")) {
+        std::fputs(k_usage, stdout);
+        return 0;
+    }
+    const bool bench = argc == 7 && first == "--bench";
+    // A lone word that starts with '-' is a mistyped option, not a directory to build in (./-dir is one).
+    if ((argc != 2 && !bench) || (argc == 2 && first.starts_with('-'))) {
+        std::fputs(k_usage, stderr);
         return 2;
     }
     try {

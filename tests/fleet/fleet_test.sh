@@ -28,6 +28,8 @@ play() {
     ansible-playbook -i inventory.yml -e "rovan_reports_dir=$work/reports rovan_lock_delay=1" "$playbook" "$@" \
         >"$log" 2>&1 || status=$?
 }
+"$simserver" --help >help.txt && grep -q '^usage: rovan-simserver DIR' help.txt && [ ! -e ./--help ] ||
+    fail "rovan-simserver --help built a server"
 fw() { cat "$1/sim-state/flash/0000:$2/fw_version"; }
 burns() { cat h*/sim-state/calls 2>/dev/null | grep -c '	b$' || true; }
 actions() { grep -o 'action value="[^"]*"' "$1" | cut -d'"' -f2 | tr '\n' ' '; }
@@ -57,23 +59,25 @@ fi
 exec $ROVAN_SIM "\$@"
 EOF
 chmod +x rovan
+# host NAME SERVER [PACKAGE_DIR MORE]: the inventory entry of a host on the simulated server SERVER.
+host() {
+    echo "    '$1': {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
+    echo "      rovan_command: $work/rovan, rovan_package_dir: ${3:-$work/$2/package}${4:-},"
+    echo "      rovan_environment: {ROVAN_SYSROOT: $work/$2, ROVAN_SIM_STATE: $work/$2/sim-state}}"
+}
 {
-    echo "all:"
-    echo "  hosts:"
-    for h in h1 h2 h3 h4; do
-        package=$work/$h/package more=
-        [ $h = h4 ] && package=$work/h4-package &&
-            more=", rovan_package_archive: $work/package.tgz, rovan_use_fetched_reports: true"
-        echo "    $h: {ansible_connection: local, ansible_python_interpreter: '{{ ansible_playbook_python }}',"
-        echo "      rovan_command: $work/rovan, rovan_package_dir: $package$more,"
-        echo "      rovan_environment: {ROVAN_SYSROOT: $work/$h, ROVAN_SIM_STATE: $work/$h/sim-state}}"
-    done
+    printf 'all:\n  hosts:\n'
+    for h in h1 h2 h3; do host $h $h; done
+    host h4 h4 "$work/h4-package" ", rovan_package_archive: $work/package.tgz, rovan_use_fetched_reports: true"
 } >inventory.yml
+# A host whose name leads out of the reports directory, on h1's server.
+printf 'all:\n  hosts:\n%s\n' "$(host ../x h1)" >escape.yml
 
 (cd "$ansible_dir" && ansible-lint --offline -q >"$work/lint.log" 2>&1) || { log=$work/lint.log; fail "ansible-lint"; }
 
-play discover discover.yml
-[ $status = 0 ] || fail "discover exited $status"
+play discover discover.yml -i escape.yml
+[ $status = 2 ] && grep -q "host name ../x .*nothing done on it" "$log" && [ ! -e x.xml ] ||
+    fail "discover exited $status, or ../x was not refused"
 [ "$(ls reports)" = "$(printf 'fleet.csv\nh1.xml\nh2.xml\nh3.xml\nh4.xml')" ] || fail "reports: $(ls reports)"
 expected="host,address,psid,installed,newest,action"
 for h in h1 h2 h3 h4; do
@@ -102,8 +106,9 @@ grep -q 'rovan -su exited 2' "$log" && grep -q '	b$' h2/sim-state/calls || fail 
     grep -q "not rolled out: the rollout stopped after h2 failed" "$log" || fail "h4 touched: $(recap)"
 
 # On fresh servers the whole fleet: the canary first, h2 after the held lock, h3 already current,
-# h4 also rewrites its ConnectX-4 Lx as its fetched report asks.
+# h4 also rewrites its ConnectX-4 Lx as its fetched report asks, whose items' type only holds ROM.
 servers
+sed -i 's/"ROM"/"PXE_ROM"/' reports/h4.xml
 play rollout rollout.yml
 [ $status = 0 ] || fail "rollout exited $status"
 [ "$(recap)" = "h1changed=1 h2changed=1 h3changed=0 h4changed=1 " ] || fail "changed hosts: $(recap)"
@@ -114,22 +119,30 @@ for h in h2 h4; do
         fail "$h burned before the canary h1"
 done
 
-# A second rollout over the current fleet, every host from a fresh report.
+# A second rollout over the current fleet, every host from a fresh report; h2 shows no Mellanox function.
 rm -f h*/sim-state/calls
+mkdir away && mv h2/sys/bus/pci/devices/0000:0[5-7]* away/
 play again rollout.yml -e rovan_use_fetched_reports=false
+mv away/* h2/sys/bus/pci/devices/
 [ $status = 0 ] && [ "$(burns)" = 0 ] || fail "second rollout exited $status or burned"
 [ "$(recap)" = "h1changed=0 h2changed=0 h3changed=0 h4changed=0 " ] || fail "second rollout changed: $(recap)"
 
-# h1's update exits 0 but burns nothing: the report afterwards shows it.
+# In one batch, h1's update exits 0 but burns nothing: the report afterwards shows it; h3's package
+# lacks the flash tool: its -d finds no adapter while the PCI bus shows them.
 printf 16.10.700 >h1/sim-state/flash/0000:05:00.0/fw_version
 : >h1/sim-state/pretend
-play pretend rollout.yml -l h1 -e rovan_use_fetched_reports=false
+rm h3/package/nic_fw/mstflint
+play pretend rollout.yml -l h1,h3 -e '{"rovan_batches": [2], "rovan_use_fetched_reports": false}'
 [ $status != 0 ] && grep -q "0000:05:00.0 runs 16.10.700, not the package's newest 16.35.2000" "$log" ||
     fail "an update that burned nothing passed"
+grep -q 'h3.*rovan -d exited 2 .*functions 0000:05:00.0, 0000:05:00.1, 0000:06:00.0, 0000:07:00.0;' "$log" ||
+    fail "h3 without its flash tool passed"
 
-# h3's adapters cannot be queried: no report, its earlier one removed, the others listed.
-for d in h3/sim-state/flash/*/; do echo 1 >"$d/query_fails"; done
+# h3's adapters cannot be queried (its package still lacks the flash tool): no report, its earlier
+# one removed, the others listed; h2's board reports a formula as its PSID.
+printf '=SUM(1+2)' >h2/sim-state/flash/0000:05:00.0/psid
 play noreport discover.yml
 [ $status = 0 ] && grep -q '"no report: h3"' "$log" && [ ! -e reports/h3.xml ] || fail "h3 without report"
 [ "$(grep -c '^h[124],' reports/fleet.csv)/$(grep -c '^h3,' reports/fleet.csv)" = 6/0 ] || fail "fleet.csv without h3"
+grep -qx "h2,0000:05:00.0,'=SUM(1+2),16.35.2000,,Nothing" reports/fleet.csv || fail "fleet.csv: $(cat reports/fleet.csv)"
 echo "fleet rehearsal passed"
