@@ -21,8 +21,8 @@ struct program_result {
     std::string output; // standard output and standard error together
 };
 
-// Runs argv (found on PATH) with /dev/null as standard input.
-inline program_result run_program(const std::vector<std::string> &args)
+// Runs argv (found on PATH) with the file input as standard input.
+inline program_result run_program(const std::vector<std::string> &args, const std::string &input = "/dev/null")
 {
     char out_name[] = "/tmp/rovan-check-XXXXXX";
     const int out = mkstemp(out_name);
@@ -32,7 +32,7 @@ inline program_result run_program(const std::vector<std::string> &args)
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, out, 2);
     pid_t pid = -1;
