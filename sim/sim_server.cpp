@@ -116,6 +116,7 @@ SimServer::SimServer(const std::string &dir) : keep_(!dir.empty())
                                 "/run", "/var/lib"})
             fs::create_directories(root_ + sub);
         set_pci_ids(k_pci_ids);
+        set_boot_time(std::time(nullptr));
         set_catalog({});
         install_tool("mstflint", package_dir() + "/nic_fw/mstflint");
         install_tool("getmlnxinfo", package_dir() + "/getmlnxinfo");
@@ -221,6 +222,12 @@ void SimServer::set_mst(bool installed, int status_exit, int start_exit)
         write_file(state_dir() + "/mst_start_exit", std::to_string(start_exit));
         install_tool("mst", path);
     }
+}
+
+void SimServer::set_boot_time(std::time_t when)
+{
+    write_file(root_ + "/proc/stat", "cpu  1 0 1 100 0 0 0 0 0 0\nintr 0\nctxt 0\nbtime " + std::to_string(when) +
+                                         "\nprocesses 1\nprocs_running 1\nprocs_blocked 0\n");
 }
 
 void SimServer::set_installed_flint(bool installed)

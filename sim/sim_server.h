@@ -5,6 +5,7 @@
 // namespace, rovan) as an operator would: fake sysfs, fake PCI ID database,
 // stand-in outside programs with per-device state, a package directory.
 
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
@@ -99,6 +100,8 @@ public:
     void set_mokutil(const std::optional<std::string> &first_line);
     // The adapter service tool: absent when not installed, else exit statuses.
     void set_mst(bool installed, int status_exit = 0, int start_exit = 0);
+    // The boot time /proc/stat gives; a fresh server booted when it was built.
+    void set_boot_time(std::time_t when);
     // The installed flash tool /usr/bin/flint (the same stand-in as the package's).
     void set_installed_flint(bool installed);
     // Answer of ./getmlnxinfo for a bus address: first output line, exit status, and how long it waits first.

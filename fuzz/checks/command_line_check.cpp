@@ -1,4 +1,5 @@
 // The command line: its check, parsing and the mode chosen, against the combination rules of the option bits.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -76,9 +77,26 @@ check_result check_command_line(std::string_view input)
     if (words.size() > 5)
         words.resize(5);
     words.insert(words.begin(), "rovan");
-    argv_copy line(words);
 
+    // The long options come out first; the words left, in their order, are what the rules below read.
+    argv_copy given(words);
     options checked;
+    const long_options_taken taken = take_long_options(given.argc(), given.argv(), checked);
+    std::vector<std::string> left;
+    for (size_t i = 0; i + 1 < taken.words.size(); ++i)
+        left.emplace_back(taken.words[i]);
+    auto next = words.begin();
+    for (const std::string &word : left) {
+        next = std::find(next, words.end(), word);
+        if (next == words.end() || word == "--json" || word == "--help" || word == "--version" ||
+            word.starts_with("--prometheus="))
+            return "the long options left " + shown(left) + " of " + shown(words);
+        ++next;
+    }
+    if (taken.request != long_request::none || taken.error)
+        return std::nullopt;
+    words = left;
+    argv_copy line(words);
     const cmdline_check verdict = verify_cmd_line_options(line.argc(), line.argv(), checked);
     if (line.argc() > 4 && verdict != cmdline_check::malformed)
         return "more than three words passed the check: " + shown(words);

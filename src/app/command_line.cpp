@@ -8,6 +8,7 @@
 
 #include "core/console.h"
 #include "core/package_files.h"
+#include "core/run_result.h"
 
 namespace {
 // The report path buffer of the original held 4095 characters; longer paths are refused.
@@ -25,6 +26,37 @@ bool looks_like_option(const char *word)
     return std::strchr(word, '-') != nullptr && std::strlen(word) != 1;
 }
 } // namespace
+
+long_options_taken take_long_options(int argc, char **argv, options &opts)
+{
+    long_options_taken taken;
+    const std::string prometheus = "--prometheus";
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        long_request request = long_request::none;
+        if (i == 0)
+            taken.words.push_back(argv[i]);
+        else if (word == "--help")
+            request = long_request::help;
+        else if (word == "--version")
+            request = long_request::version;
+        else if (word == "--json")
+            opts.json = true;
+        else if (word.starts_with(prometheus + "=") && word.size() > prometheus.size() + 1)
+            opts.prometheus_path = word.substr(prometheus.size() + 1);
+        // A separate word starting with "-" is an option forgotten, not a file: "./-s" names such a file.
+        else if (word == prometheus && i + 1 < argc && argv[i + 1][0] != '-' && argv[i + 1][0] != '\0')
+            opts.prometheus_path = argv[++i];
+        else if (word == prometheus || word == prometheus + "=")
+            taken.error = "--prometheus needs a file name";
+        else
+            taken.words.push_back(argv[i]);
+        if (taken.request == long_request::none)
+            taken.request = request;
+    }
+    taken.words.push_back(nullptr);
+    return taken;
+}
 
 cmdline_check verify_cmd_line_options(int argc, char **pargv, options &opts)
 {
@@ -117,11 +149,28 @@ std::optional<run_mode> choose_mode(const options &o)
 
 void usage(const options &opts)
 {
-    print_message(opts, "USAGE: rovan [ -s ] [ -s [ -F ] ] [ -s [ -f ] ] [ -y ] [ -d ] [ -c ] [ -h ]\n");
-    print_message(opts, "\t With no option, interactively upgrade firmware. \n");
-    print_message(opts, "\t -s  Silently upgrade firmware.\n");
-    print_message(opts, "\t -y  Assume default repsonse for all prompts.\n");
-    print_message(opts, "\t -d  Generates NIC Discovery xml file for currently installed version.\n");
-    print_message(opts, "\t -c  Display currently installed firmware information.\n");
-    print_message(opts, "\t -h  Display this help menu.\n");
+    for (const char *line : {
+             "USAGE: rovan [ -s [ -F | -f ] ] [ -y ] [ -p ] [ -c ] [ -d [ REPORT ] ] [ -u REPORT | -su REPORT ] [ -h ]\n",
+             "             [ --json ] [ --prometheus FILE ] [ --help ] [ --version ]\n",
+             "\t With no option, interactively upgrade firmware.\n",
+             "\t -s  Silently upgrade firmware: no prompt; adapters with the newest image are left alone.\n",
+             "\t -s -F, -s -f  Silently upgrade firmware, burning the newest image even where it is installed.\n",
+             "\t -y  Answer yes to every prompt.\n",
+             "\t -p  Interactively upgrade firmware, as with no option.\n",
+             "\t -c  Display currently installed firmware information.\n",
+             "\t -d  Write the NIC discovery report (XML) of the installed firmware to REPORT,\n"
+             "\t     the second word of the command line (default nicdiscovery.xml).\n",
+             "\t -u, -su  Burn the adapters whose action in the discovery report REPORT asks for it.\n",
+             "\t -h  Display this help menu (exit status 1).\n",
+             "\t --help  Display this help menu (exit status 0).\n",
+             "\t --version  Display the program's version and the version of its result document.\n",
+             "\t --json  Write one JSON document describing the run to standard output, and nothing else.\n",
+             "\t --prometheus FILE  Write the adapters' firmware state to FILE for node_exporter.\n",
+         })
+        print_message(opts, line);
+}
+
+std::string version_text()
+{
+    return std::string("rovan ") + program_version() + "\nresult schema " + std::to_string(k_result_schema) + "\n";
 }

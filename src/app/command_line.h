@@ -2,6 +2,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/run_state.h"
 
@@ -10,6 +12,24 @@ enum class cmdline_check {
     malformed, // refused with the usage text
     ignored,   // the old boot-enable form: accepted, nothing done
 };
+
+// What a run's long options asked of main beyond the options they set.
+enum class long_request {
+    none,
+    help,    // --help: the usage text, status 0
+    version, // --version: the program's and the result document's versions, status 0
+};
+
+struct long_options_taken {
+    std::vector<char *> words;                 // argv[0] and the words left, in order, then a null
+    long_request request = long_request::none; // the first --help or --version: it ends the run at once
+    std::optional<std::string> error;          // why a long option was refused
+};
+
+// Takes --help, --version, --json and --prometheus FILE (or --prometheus=FILE) out of the command line
+// wherever they stand, setting --json and the file in opts. The words left keep their order and go to
+// the rules below unchanged; any other word, an unknown "--xyz" included, is left for them to judge.
+long_options_taken take_long_options(int argc, char **argv, options &opts);
 
 // Checks the command line's shape before parsing, rewrites slash options in
 // place and stores the report path in opts.
@@ -25,3 +45,6 @@ std::optional<run_mode> choose_mode(const options &opts);
 
 // The usage text, one line per message.
 void usage(const options &opts);
+
+// The --version text: the program's version and the result document's schema version.
+std::string version_text();

@@ -70,12 +70,26 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     options opts;
-    switch (verify_cmd_line_options(argc, argv, opts)) {
+    long_options_taken taken = take_long_options(argc, argv, opts);
+    // Asked for help or the version, a run does nothing else: no banner, no lock, no log.
+    switch (taken.request) {
+    case long_request::help: usage(options {}); return 0;
+    case long_request::version: std::fputs(version_text().c_str(), stdout); return 0;
+    case long_request::none: break;
+    }
+    if (taken.error) {
+        std::fprintf(stderr, "rovan: %s; rovan --help shows the usage\n", taken.error->c_str());
+        usage(opts);
+        return 1;
+    }
+    // The words the long options left, for the rules that knew none.
+    const int words = static_cast<int>(taken.words.size()) - 1;
+    switch (verify_cmd_line_options(words, taken.words.data(), opts)) {
     case cmdline_check::proceed: break;
     case cmdline_check::ignored: return 0;
     case cmdline_check::malformed: usage(opts); return 1;
     }
-    if (const std::optional<int> status = parse_options(argc, argv, opts))
+    if (const std::optional<int> status = parse_options(words, taken.words.data(), opts))
         return *status;
 
     print_banner();

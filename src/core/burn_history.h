@@ -1,6 +1,8 @@
 // The burn history: one JSON record a line for each burn's start and end, synced as written.
 #pragma once
 
+#include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,6 +26,17 @@ struct burn_end {
     std::optional<double> seconds;  // the burn's wall time; none when unknown
 };
 
+// The ends the history holds, as the metrics file shows them.
+struct burn_ends_seen {
+    struct last_end {
+        std::time_t time = 0;
+        std::string outcome; // "success", "failed", "not-verified" or "interrupted"
+    };
+    std::map<std::string, last_end> last_by_address; // the latest burn-end of each address
+    std::optional<std::time_t> newest_success;       // the latest burn-end whose outcome is "success"
+    bool read = true; // false when the history exists but could not be read: nothing above is known
+};
+
 class burn_history {
 public:
     // A history that keeps nothing: what a run context starts with until main names the file.
@@ -35,6 +48,9 @@ public:
     // The burn-starts that no later burn-end of the same pid and address closes, in file order.
     // Lines that are not such records are passed over.
     std::vector<burn_record> unfinished();
+    // Every address's latest burn-end and the newest successful one, read line by line in bounded memory
+    // (burn_history_ends.cpp). Lines that are no burn-end with a time, an address and an outcome are passed over.
+    burn_ends_seen ends() const;
 
 private:
     void append(const std::string &line);

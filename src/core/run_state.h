@@ -18,6 +18,8 @@ struct options {
     bool discover = false;     // -d
     bool update = false;       // -u
     std::string report_path;   // the second word, or the default report name
+    bool json = false;           // --json: one JSON document of the run on standard output
+    std::string prometheus_path; // --prometheus FILE: the metrics file; empty when not asked for
 
     // Console messages are for interactive runs: silent, report-writing and report-driven runs print none.
     bool console_silenced() const { return silent || update || discover; }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <regex>
 
+#include "core/run_result.h"
 #include "sim_server.h"
 
 namespace {
@@ -47,6 +48,10 @@ TEST(Control, EndsWhereEachRefusalAndSecureBootOutcomeSays)
     for (const Case &c : std::vector<Case> {
              {.args = {"upgrade"}, .status = 1, .calls = {}, .shown = U},
              {.args = {"-h"}, .status = 1, .calls = {}, .shown = U},
+             {.args = {"-s", "--help"}, .calls = {}, .shown = U},
+             {.args = {"-c", "--version"}, .calls = {}, .shown = "rovan " + std::string(program_version()) +
+              "\nresult schema 1\n"},
+             {.args = {"-c", "--prometheus"}, .status = 1, .calls = {}, .shown = U},
              {.args = {"-x"}, .status = 1, .calls = {}, .shown = "Unknown command line option: ?\n" + U},
              {.args = {"eth0", "-bootenable", "rom"}, .calls = {}, .shown = ""},
              {.args = {"-cy"}, .status = 1, .shown = B + D + U},

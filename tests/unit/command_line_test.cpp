@@ -5,17 +5,23 @@
 
 namespace {
 
-// What main's command-line steps make of the words after "rovan": malformed, ignored, "exit N" (" quietly" when
-// nothing was printed), or the mode chosen ("refused": none) and the options set.
+// What main's command-line steps make of the words after "rovan": help, version, "long: <why refused>",
+// malformed, ignored, "exit N" (" quietly" when nothing was printed), or the mode chosen ("refused": none) and
+// the options set (--json followed by the report path, --prometheus as "prom=FILE").
 std::string parse(std::vector<std::string> words)
 {
     words.insert(words.begin(), "rovan");
-    std::vector<char *> argv;
+    std::vector<char *> all;
     for (std::string &word : words)
-        argv.push_back(word.data());
-    const int argc = static_cast<int>(argv.size());
-    argv.push_back(nullptr);
+        all.push_back(word.data());
     options o;
+    long_options_taken taken = take_long_options(static_cast<int>(all.size()), all.data(), o);
+    if (taken.request != long_request::none)
+        return taken.request == long_request::help ? "help" : "version";
+    if (taken.error)
+        return "long: " + *taken.error;
+    std::vector<char *> &argv = taken.words;
+    const int argc = static_cast<int>(argv.size()) - 1;
     if (const cmdline_check check = verify_cmd_line_options(argc, argv.data(), o); check != cmdline_check::proceed)
         return check == cmdline_check::ignored ? "ignored" : "malformed";
     ::testing::internal::CaptureStdout();
@@ -27,7 +33,8 @@ std::string parse(std::vector<std::string> words)
                             (o.update ? "u" : "");
     const char *const modes[] = {"upgrade", "show_current", "discover", "update"};
     const std::optional<run_mode> mode = choose_mode(o);
-    return (mode ? modes[static_cast<int>(*mode)] : "refused") + (set.empty() ? "" : " " + set);
+    return (mode ? modes[static_cast<int>(*mode)] : "refused") + (set.empty() ? "" : " " + set) +
+           (o.json ? " json " + o.report_path : "") + (o.prometheus_path.empty() ? "" : " prom=" + o.prometheus_path);
 }
 
 // The accepted sets of each mode and a few refused ones, the command line's shapes and slash spellings, and the
@@ -48,7 +55,14 @@ TEST(CommandLine, SelectsTheModeOfEachAcceptedSetAndRefusesTheRest)
              {{"eth3", "-bootenable", "iscsi"}, "ignored"}, {{"eth", "-bootenable", "disabled"}, "ignored"},
              {{"eth0", "-bootenable", "pxe"}, "malformed"}, {{"ens1", "-bootenable", "rom"}, "malformed"},
              {{"eth0", "-bootEnable", "rom"}, "malformed"}, {{"-h"}, "exit 1"}, {{"-sh"}, "exit 1 quietly"},
-             {{"-x"}, "exit 1"}, {{"-u"}, "exit 1"}})
+             {{"-x"}, "exit 1"}, {{"-u"}, "exit 1"},
+             // The long options leave the other words, in order, to the rules above.
+             {{"--json", "-su", "r"}, "update su json r"}, {{"-su", "r", "--json"}, "update su json r"},
+             {{"-d", "--prometheus", "-r"}, "long: --prometheus needs a file name"}, {{"--json", "-s", "-u", "r"},
+             "malformed"}, {{"--prometheus=m", "-d", "r", "--json"}, "discover d json r prom=m"},
+             {{"-c", "--prometheus", "m"}, "show_current c prom=m"}, {{"--prometheus="}, "long: --prometheus needs "
+             "a file name"}, {{"-x", "--version", "--help"}, "version"}, {{"-sh", "--help"}, "help"},
+             {{"--xyz"}, "exit 1"}, {{"--json"}, "upgrade json "}})
         EXPECT_EQ(parse(words), result) << ::testing::PrintToString(words);
 }
 
