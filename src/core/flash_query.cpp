@@ -60,6 +60,7 @@ query_answer query_flash_device(run_context &ctx, const std::string &address)
     answer.started = out.started;
     answer.timed_out = out.timed_out;
     answer.interrupted = out.interrupted;
+    answer.exit_failed = out.exit_failed;
     query_field *const fields[] = {&answer.fw_version, &answer.psid, &answer.base_mac};
     for (size_t i = 0; i < labels.size() && i < out.lines.size(); ++i) {
         if (!out.lines[i])

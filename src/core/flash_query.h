@@ -35,6 +35,7 @@ struct query_answer {
     bool started = false;     // the tool could be started (pipe and process made)
     bool timed_out = false;   // still running at the time limit: ended, no answer
     bool interrupted = false; // ended by a signal during the queries, no answer
+    bool exit_failed = false; // the tool did not exit with status 0, or could not be run
     query_field fw_version;   // "FW Version"
     query_field psid;         // "PSID"
     query_field base_mac;     // "Base MAC"

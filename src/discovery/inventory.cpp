@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/console.h"
@@ -32,37 +33,6 @@ struct file_closer {
     void operator()(FILE *f) const { std::fclose(f); }
 };
 using file_ptr = std::unique_ptr<FILE, file_closer>;
-
-// The query-error file, left on disk for the operator. Lines meant for it
-// are dropped when it could not be made.
-struct query_error_file {
-    std::string name;
-    file_ptr stream;
-
-    void write(const std::string &line) const
-    {
-        if (!stream)
-            return;
-        std::fputs(line.c_str(), stream.get());
-        std::fflush(stream.get());
-    }
-};
-
-query_error_file open_query_error_file()
-{
-    query_error_file file;
-    temp_file made(system_path("/tmp/dataXXXXXX"));
-    file.name = made.created() ? made.name() : system_path("/tmp/dataXXXXXX");
-    if (made.created()) {
-        made.keep();
-        file.stream.reset(fdopen(dup(made.fd()), "w"));
-    }
-    if (!file.stream) {
-        std::printf("Not able to open this %s file\n", file.name.c_str());
-        std::fflush(stdout);
-    }
-    return file;
-}
 
 std::string query_failure_line(int rc, int line)
 {
@@ -168,7 +138,8 @@ bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec,
 }
 
 struct build_state {
-    query_error_file errors;
+    explicit build_state(const query_error_file &file) : errors(file) {}
+    const query_error_file &errors;
     std::vector<seen_function> seen;
     int psid_fw_count = 0;
     firmware_catalog catalog;
@@ -276,10 +247,9 @@ inventory build_NIC_list(run_context &ctx)
 
     inventory inv;
     inv.ports.assign(n, nic_info {});
-    build_state state;
-    state.errors = open_query_error_file();
+    build_state state(inv.errors.emplace());
     print_message(ctx, "\nIf PSID or FW_Version is not found for some interfaces, please check " +
-                           state.errors.name + "\n\n");
+                           state.errors.name() + "\n\n");
 
     if (!inventory_functions(ctx, inv, addresses, vendors, state)) {
         inv.status = inventory_status::fatal;
@@ -291,6 +261,38 @@ inventory build_NIC_list(run_context &ctx)
     else if (inv.mellanox_ports == state.psid_fw_count)
         inv.status = inventory_status::none_readable;
     return inv;
+}
+
+query_error_file::query_error_file()
+{
+    temp_file made(system_path("/tmp/dataXXXXXX"));
+    name_ = made.created() ? made.name() : system_path("/tmp/dataXXXXXX");
+    if (made.created()) {
+        made.keep();
+        stream_.reset(fdopen(dup(made.fd()), "w"));
+        // A file nobody could write to would stay empty forever.
+        if (!stream_)
+            std::remove(name_.c_str());
+    }
+    if (!stream_) {
+        std::printf("Not able to open this %s file\n", name_.c_str());
+        std::fflush(stdout);
+    }
+}
+
+query_error_file::~query_error_file()
+{
+    struct stat st {};
+    if (stream_ && fstat(fileno(stream_.get()), &st) == 0 && st.st_size == 0)
+        std::remove(name_.c_str());
+}
+
+void query_error_file::write(const std::string &line) const
+{
+    if (!stream_)
+        return;
+    std::fputs(line.c_str(), stream_.get());
+    std::fflush(stream_.get());
 }
 
 int get_pci_info(const opt_text &pbus_info, int32_t *ppci_ven, int32_t *ppci_dev, int32_t *ppci_sub_ven,

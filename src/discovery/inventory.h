@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/records.h"
@@ -15,10 +19,32 @@ enum class inventory_status {
                        // queries (left in the run's outcome); the run ends with status 1 or by the signal
 };
 
+// The query-error file of a build, named on the console for the operator: kept when a line went
+// into it, removed with its owner (the inventory, at the end of the run) when none did.
+class query_error_file {
+public:
+    // Makes the file, or says on the console that it cannot; its lines are then dropped.
+    query_error_file();
+    ~query_error_file();
+    query_error_file(query_error_file &&) = default;
+    query_error_file &operator=(query_error_file &&) = delete;
+
+    const std::string &name() const { return name_; }
+    void write(const std::string &line) const;
+
+private:
+    struct closer {
+        void operator()(FILE *f) const { std::fclose(f); }
+    };
+    std::string name_;
+    std::unique_ptr<FILE, closer> stream_;
+};
+
 struct inventory {
     std::vector<nic_info> ports; // one per listed function, in address order
     int mellanox_ports = 0;      // Mellanox functions that are not the second device of an adapter
     inventory_status status = inventory_status::ok;
+    std::optional<query_error_file> errors; // made once the functions are listed
 };
 
 // Builds the inventory from the machine.

@@ -294,8 +294,10 @@ void wait_for_tool(pid_t pid, registered_group &group, query_clock::time_point d
         }
     }
     group.release();
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    result.exit_failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
 }
 
 } // namespace
@@ -305,6 +307,7 @@ query_lines run_query_tool(const std::string &path, const std::vector<std::strin
 {
     query_lines result;
     result.lines.resize(labels.size());
+    result.exit_failed = true; // until the tool has exited with 0
     const auto deadline = query_clock::now() + std::chrono::seconds(time_limit_s);
 
     int fds[2];
