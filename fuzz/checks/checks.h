@@ -22,7 +22,4 @@ check_result check_catalog(std::string_view input);
 check_result check_report(std::string_view input);
 check_result check_report_roundtrip(std::string_view input);
 check_result check_query(std::string_view input);
-check_result check_versions(std::string_view input);
-check_result check_image_info(std::string_view input);
 check_result check_bus_address(std::string_view input);
-check_result check_command_line(std::string_view input);

@@ -40,15 +40,17 @@ TEST(CommandLine, SelectsTheModeOfEachAcceptedSetAndRefusesTheRest)
              {{"-F"}, "upgrade F"}, {{"-p"}, "upgrade p"}, {{"-y"}, "upgrade y"}, {{"-i"}, "upgrade"},
              {{"-c"}, "show_current c"}, {{"-d"}, "discover d"}, {{"-u", "r"}, "update u"}, {{"-su", "r"}, "update su"},
              {{"-sc"}, "refused cs"}, {{"-cy"}, "refused cy"}, {{"-sy"}, "refused sy"}, {{"-Fd"}, "refused Fd"},
-             {{"-du", "r"}, "refused du"}, {{"/s", "/F"}, "upgrade sF"}, {{"/F"}, "upgrade F"},
+             {{"-du", "r"}, "refused du"}, {{"-sp"}, "refused sp"}, {{"-Fp"}, "refused Fp"},
+             {{"-Fu", "r"}, "refused Fu"}, {{"-py"}, "refused py"}, {{"-yu", "r"}, "refused yu"},
+             {{"-cd"}, "refused cd"}, {{"-h", "-s"}, "exit 1"}, {{"/s", "/F"}, "upgrade sF"}, {{"/F"}, "upgrade F"},
              {{"/d", "r"}, "discover d"}, {{"/u", "r"}, "update u"}, {{"-ur"}, "update u"},
              {{"-c", r4095}, "show_current c"}, {{"-c", r4095 + "r"}, "malformed"}, {{"-"}, "malformed"},
              {{"upgrade"}, "malformed"}, {{"/c"}, "malformed"}, {{"/F", "/s"}, "malformed"},
              {{"-s", "-u", "r"}, "malformed"}, {{"eth0", "-bootenable", "rom"}, "ignored"},
              {{"eth3", "-bootenable", "iscsi"}, "ignored"}, {{"eth", "-bootenable", "disabled"}, "ignored"},
              {{"eth0", "-bootenable", "pxe"}, "malformed"}, {{"ens1", "-bootenable", "rom"}, "malformed"},
-             {{"eth0", "-bootEnable", "rom"}, "malformed"}, {{"-h"}, "exit 1"}, {{"-sh"}, "exit 1 quietly"},
-             {{"-x"}, "exit 1"}, {{"-u"}, "exit 1"}})
+             {{"eth0", "-bootEnable", "rom"}, "malformed"}, {{"eth0", "-bootenable", "rom", "-s"}, "malformed"},
+             {{"-h"}, "exit 1"}, {{"-sh"}, "exit 1 quietly"}, {{"-x"}, "exit 1"}, {{"-u"}, "exit 1"}})
         EXPECT_EQ(parse(words), result) << ::testing::PrintToString(words);
 }
 
