@@ -16,7 +16,7 @@ cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target fuzz_all
 
 export UBSAN_OPTIONS="print_stacktrace=1"
 status=0
-for target in catalog report report_roundtrip query versions image_info bus_address command_line; do
+for target in catalog report report_roundtrip query bus_address; do
     artifacts=fuzz/artifacts/$target
     corpus=$build/corpus/$target
     log=$build/fuzz-$target.log
@@ -24,13 +24,16 @@ for target in catalog report report_roundtrip query versions image_info bus_addr
     dict=
     case $target in
         catalog|report) dict=-dict=fuzz/dict/xml.dict ;;
-        query|command_line) dict=-dict=fuzz/dict/$target.dict ;;
+        query) dict=-dict=fuzz/dict/query.dict ;;
     esac
-    # New inputs go to the first corpus folder, so the checked-in seeds stay as they are.
-    # The targets' own console output is closed; the fuzzer and the sanitizers still report.
+    # New inputs go to the first corpus folder, so the checked-in seeds stay as they are; the inputs that
+    # once failed are seeds as well. The targets' own console output is closed; the fuzzer and the
+    # sanitizers still report.
+    inputs=fuzz/corpus/$target
+    [ -d "fuzz/regressions/$target" ] && inputs="$inputs fuzz/regressions/$target"
+    # shellcheck disable=SC2086
     if "$build/fuzz/fuzz_$target" $dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "fuzz/corpus/$target" \
-        >"$log" 2>&1; then
+        -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" $inputs >"$log" 2>&1; then
         seeds=$(sed -n 's/.*INITED cov: \([0-9]*\).*/\1/p' "$log")
         final=$(sed -n 's/.*DONE *cov: \([0-9]*\).*/\1/p' "$log")
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

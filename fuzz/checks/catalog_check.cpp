@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <tuple>
 
 #include "checks.h"
 #include "discovery/catalog.h"
@@ -9,37 +10,37 @@
 
 namespace {
 
-size_t occurrences(std::string_view text, std::string_view word)
+// The boards looked up, as adapters report them.
+struct board {
+    int32_t ven, dev, sub_ven, sub_dev;
+    const char *psid;
+};
+constexpr board k_boards[] = {{0x15B3, 0x1017, 0x15B3, 0x0007, "MT_0000000080"},
+                              {0x15B3, 0x1015, 0x15B3, 0x0003, "MT_2420110034"},
+                              {0x15B3, 0x101D, 0x15B3, 0x0016, "MT_0000000436"}};
+
+auto fields(const XMLFW_INFO &e)
 {
-    size_t count = 0;
-    for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1))
-        ++count;
-    return count;
+    return std::tie(e.pxmlName, e.pxmlVenId, e.pxmlDevId, e.pxmlSubVenId, e.pxmlSubDevId, e.pxmlRom, e.pxmlFwImage,
+                    e.pxmlPSID);
 }
 
-// Whether the parser sees the input's bytes as they stand: 7-bit text without NUL (so no UTF-16,
-// UCS-4 or EBCDIC guess) and no encoding declared but UTF-8. A declared encoding such as UTF-7,
-// or one iconv reads loosely, can turn other bytes into "subdevid" or drop bytes from a name.
+// Whether the parser sees the input's bytes as they stand: 7-bit text without NUL (so no UTF-16, UCS-4 or
+// EBCDIC guess) and no encoding declared but UTF-8. A declared encoding such as UTF-7, or one iconv reads
+// loosely, can turn other bytes into "subdevid" or drop bytes from a name.
 bool read_byte_for_byte(std::string_view text)
 {
-    if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\0' || (c & 0x80) != 0; }))
+    if (std::ranges::any_of(text, [](char c) { return c == '\0' || (c & 0x80) != 0; }))
         return false;
+    constexpr std::string_view blanks = " \t\r\n";
     for (size_t at = text.find("encoding"); at != std::string_view::npos; at = text.find("encoding", at + 1)) {
-        size_t pos = at + 8;
-        auto skip_blanks = [&] {
-            while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos])))
-                ++pos;
-        };
-        skip_blanks();
-        if (pos >= text.size() || text[pos++] != '=')
+        size_t pos = text.find_first_not_of(blanks, at + 8);
+        if (pos == std::string_view::npos || text[pos] != '=')
             return false;
-        skip_blanks();
-        if (pos + 6 >= text.size() || (text[pos] != '"' && text[pos] != '\''))
-            return false;
-        std::string name(text.substr(pos + 1, 5));
-        for (char &c : name)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (name != "UTF-8" || text[pos + 6] != text[pos])
+        pos = text.find_first_not_of(blanks, pos + 1);
+        std::string value(text.substr(std::min(pos, text.size()), 7));
+        std::ranges::transform(value, value.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (value != "\"UTF-8\"" && value != "'UTF-8'")
             return false;
     }
     return true;
@@ -47,7 +48,7 @@ bool read_byte_for_byte(std::string_view text)
 
 } // namespace
 
-// The input is the whole catalog, looked up for each board of the scratch catalog.
+// The input is the whole catalog, looked up for each board.
 check_result check_catalog(std::string_view input)
 {
     const std::optional<parsed_catalog> read = parse_catalog(std::string(input));
@@ -60,30 +61,30 @@ check_result check_catalog(std::string_view input)
         return std::nullopt;
     const parsed_catalog &parsed = *read;
     // Each entry is accepted at a subdevid attribute, whose name the bytes then hold as it stands.
-    const size_t entries_at_most = read_byte_for_byte(input) ? occurrences(input, "subdevid") : SIZE_MAX;
-    for (const known_adapter &a : k_known_adapters) {
+    size_t entries_at_most = SIZE_MAX;
+    if (read_byte_for_byte(input)) {
+        entries_at_most = 0;
+        for (size_t at = input.find("subdevid"); at != std::string_view::npos; at = input.find("subdevid", at + 1))
+            ++entries_at_most;
+    }
+    for (const board &b : k_boards) {
         nic_info nic;
-        nic.ven_id = a.ven, nic.dev_id = a.dev, nic.sub_ven_id = a.sub_ven, nic.sub_dev_id = a.sub_dev;
-        const std::string key = catalog_key(nic, a.psid);
+        nic.ven_id = b.ven, nic.dev_id = b.dev, nic.sub_ven_id = b.sub_ven, nic.sub_dev_id = b.sub_dev;
+        const std::string key = catalog_key(nic, b.psid);
         const std::vector<XMLFW_INFO> found = match_catalog(parsed, key, nic);
         // The index must answer as the rule walked attribute by attribute does.
-        const std::vector<XMLFW_INFO> walked = walk_catalog(parsed, key, nic);
-        if (found.size() != walked.size() ||
-            !std::equal(found.begin(), found.end(), walked.begin(), [](const XMLFW_INFO &x, const XMLFW_INFO &y) {
-                return x.pxmlName == y.pxmlName && x.pxmlRom == y.pxmlRom && x.pxmlFwImage == y.pxmlFwImage &&
-                       x.pxmlPSID == y.pxmlPSID && x.pxmlSubDevId == y.pxmlSubDevId;
-            }))
+        if (!std::ranges::equal(found, walk_catalog(parsed, key, nic), {}, fields, fields))
             return "the index and the walked rule disagree for " + key;
         if (found.size() > entries_at_most)
-            return std::to_string(found.size()) + " entries for " + key + " from a catalog of " +
-                   std::to_string(entries_at_most) + " subdevid attributes";
-        for (const XMLFW_INFO &entry : found) {
-            if (entry.pxmlVenId != pci_id_text(a.ven) || entry.pxmlDevId != pci_id_text(a.dev) ||
-                entry.pxmlSubVenId != pci_id_text(a.sub_ven) || entry.pxmlSubDevId != pci_id_text(a.sub_dev) ||
-                entry.pxmlPSID != a.psid)
-                return "an entry of venid " + printable(entry.pxmlVenId.value_or("(none)")) + ", devid " +
-                       printable(entry.pxmlDevId.value_or("(none)")) + ", PSID " +
-                       printable(entry.pxmlPSID.value_or("(none)")) + " was returned for " + key;
+            return std::to_string(found.size()) + " entries for " + key + " from " + std::to_string(entries_at_most) +
+                   " subdevid attributes";
+        for (const XMLFW_INFO &e : found) {
+            if (std::tie(e.pxmlVenId, e.pxmlDevId, e.pxmlSubVenId, e.pxmlSubDevId, e.pxmlPSID) !=
+                std::tuple(pci_id_text(b.ven), pci_id_text(b.dev), pci_id_text(b.sub_ven), pci_id_text(b.sub_dev),
+                           std::string(b.psid)))
+                return "an entry of venid " + printable(e.pxmlVenId.value_or("(none)")) + ", devid " +
+                       printable(e.pxmlDevId.value_or("(none)")) + ", PSID " +
+                       printable(e.pxmlPSID.value_or("(none)")) + " was returned for " + key;
         }
     }
     return std::nullopt;

@@ -1,9 +1,11 @@
 // The report-driven update over a fuzzed report: only PCI addresses of devices that asked reach the flash tool.
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
-#include <utility>
-#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/report_update.h"
 #include "checks.h"
@@ -13,32 +15,17 @@
 
 namespace {
 
-// What reached the stand-ins for the outside programs.
-struct tool_calls {
-    std::vector<std::string> burned;   // the device argument of each burn
-    std::vector<std::string> resolved; // the address of each getmlnxinfo run
-    std::vector<std::string> other;    // any other command
-};
-
-// The device argument of a burn: the word after "-d".
-std::string burn_device(const std::vector<std::string> &argv)
-{
-    const auto d = std::find(argv.begin(), argv.end(), "-d");
-    return d != argv.end() && d + 1 != argv.end() ? *(d + 1) : std::string("(none)");
-}
-
-// The PCI address form, judged apart from the program's own check: an optional
-// domain of 1-8 hexadecimal digits and its ':', a bus of 1-2, a device of 1-2, a function 0-7.
+// The PCI address form, judged apart from the program's own check: an optional domain of 1-8
+// hexadecimal digits and its ':', a bus of 1-2, a device of 1-2, a function 0-7.
 bool pci_address_form(const std::string &text)
 {
-    std::vector<std::pair<int, char>> fields {{2, ':'}, {2, '.'}};
-    if (std::count(text.begin(), text.end(), ':') == 2)
+    std::vector<std::pair<size_t, char>> fields {{2, ':'}, {2, '.'}};
+    if (std::ranges::count(text, ':') == 2)
         fields.insert(fields.begin(), {8, ':'});
     size_t pos = 0;
     for (const auto &[most, end] : fields) {
         const size_t start = pos;
-        while (pos < text.size() && pos - start < static_cast<size_t>(most) &&
-               std::isxdigit(static_cast<unsigned char>(text[pos])))
+        while (pos < text.size() && pos - start < most && std::isxdigit(static_cast<unsigned char>(text[pos])))
             ++pos;
         if (pos == start || pos >= text.size() || text[pos++] != end)
             return false;
@@ -46,7 +33,14 @@ bool pci_address_form(const std::string &text)
     return pos + 1 == text.size() && text[pos] >= '0' && text[pos] <= '7';
 }
 
-// Runs -u over the report at path, with burns that succeed and a getmlnxinfo that names an image.
+// What reached the stand-ins for the outside programs: the device argument of each burn,
+// the address of each getmlnxinfo run, any other command.
+struct tool_calls {
+    std::vector<std::string> burned, resolved, other;
+};
+
+// Runs -u over the report at path, with burns that succeed and a getmlnxinfo that names an image, in the
+// scratch directory as rovan works in its package directory (the fuzzer's relative paths need the old one back).
 int run_update(const std::string &path, tool_calls &calls)
 {
     test_run run;
@@ -64,12 +58,20 @@ int run_update(const std::string &path, tool_calls &calls)
         return 0;
     };
     run.tools.on_burn = [&](const std::vector<std::string> &argv) {
-        calls.burned.push_back(burn_device(argv));
+        const auto d = std::ranges::find(argv, "-d");
+        calls.burned.push_back(d != argv.end() && d + 1 != argv.end() ? *(d + 1) : "(none)");
         burn_outcome done;
         done.started = done.exited = true;
         return done;
     };
-    return read_discovery_report(run.ctx);
+    const int previous = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (previous < 0 || chdir(scratch_dir().c_str()) != 0)
+        std::abort();
+    const int status = read_discovery_report(run.ctx);
+    if (fchdir(previous) != 0)
+        std::abort();
+    close(previous);
+    return status;
 }
 
 } // namespace
@@ -80,32 +82,19 @@ check_result check_report(std::string_view input)
     const std::string path = (scratch_dir() / "report.xml").string();
     std::ofstream(path, std::ios::binary | std::ios::trunc) << input;
     event_log nowhere;
-    const std::optional<std::vector<report_device>> devices =
-        read_report_devices_from_memory(nowhere, std::string(input), path);
-
+    const auto devices = read_report_devices_from_memory(nowhere, std::string(input), path);
     tool_calls calls;
-    int status;
-    {
-        const in_scratch_dir package;
-        status = run_update(path, calls);
-    }
+    const int status = run_update(path, calls);
     if (status != 0 && status != 2)
         return "the update ended with status " + std::to_string(status);
     if (!calls.other.empty())
         return "the update ran " + printable(calls.other.front());
-    if (!devices) {
-        if (status != 2 || !calls.burned.empty() || !calls.resolved.empty())
-            return "a report the reader refuses was acted on";
+    if (!devices && (status != 2 || !calls.burned.empty() || !calls.resolved.empty()))
+        return "a report the reader refuses was acted on";
+    if (!devices)
         return std::nullopt;
-    }
     if (status == 0 && devices->empty())
         return "a report without devices ended with status 0";
-
-    std::vector<std::string> asked; // the addresses of the devices that asked for a burn, in report order
-    for (const report_device &device : *devices) {
-        if (device.rec.has(nic_flash_requested))
-            asked.push_back(device.rec.pbus_info.value_or(""));
-    }
     for (const std::vector<std::string> *addresses : {&calls.burned, &calls.resolved}) {
         for (const std::string &address : *addresses) {
             if (!pci_address_form(address))
@@ -113,11 +102,12 @@ check_result check_report(std::string_view input)
         }
     }
     // Burns follow the report's order, one at most per device that asked.
-    size_t next = 0;
+    auto next = devices->begin();
     for (const std::string &address : calls.burned) {
-        while (next < asked.size() && asked[next] != address)
-            ++next;
-        if (next == asked.size())
+        next = std::find_if(next, devices->end(), [&](const report_device &device) {
+            return device.rec.has(nic_flash_requested) && device.rec.pbus_info == address;
+        });
+        if (next == devices->end())
             return "burned " + printable(address) + ", which no device asked for in that order";
         ++next;
     }

@@ -11,7 +11,7 @@ TEST(FuzzRegressions, SeedsAndInputsThatOnceFailedPassTheirTargetsChecks)
 {
     size_t inputs = 0;
     for (const char *kind : {"regressions", "corpus"}) {
-        for (const fuzz_check &check : fuzz_checks()) {
+        for (const fuzz_check &check : k_fuzz_checks) {
             const std::filesystem::path dir = std::filesystem::path(ROVAN_FUZZ_DIR) / kind / check.name;
             if (!std::filesystem::is_directory(dir))
                 continue;

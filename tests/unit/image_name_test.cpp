@@ -1,6 +1,8 @@
-// Image-name resolution never hands a shell anything but a PCI address.
+// Image-name resolution: getmlnxinfo's answer read, and never a shell handed anything but a PCI address.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "fake_tools.h"
@@ -20,4 +22,43 @@ TEST(ModifyImagename, AnAddressThatIsNoPciAddressRunsNothing)
         EXPECT_EQ(nic.images[0].file, "Tamaro");
     }
     EXPECT_TRUE(run.tools.calls.empty());
+}
+
+// The answer's first line, cut at its first blank after a token: "0" says no image, else its first two "#"
+// fields name the server and the image, the image name trimmed. The answer file never stays behind.
+TEST(ModifyImagename, TakesServerAndImageFromTheAnswersFirstLine)
+{
+    struct row {
+        std::string answer;
+        int status;
+        std::string server;
+        opt_text file;
+    };
+    for (const row &r : std::vector<row> {
+             {"srv#fw-resolved.bin more text\n", 0, "srv", "fw-resolved.bin"},
+             {"a#b#c\nsecond line#x\n", 0, "a", "b"},
+             {"server#image.bin\n", 0, "server", "image.bin"},
+             {"srv#\tname\t\r\n", 0, "srv", "\tname"},
+             {"srv#\t\n", 0, "srv", std::nullopt},
+             {"   #x y\n", 0, "   ", "x"},
+             {"server\n", 0, "server\n", std::nullopt},
+             {"server$", 0, "server$", std::nullopt}, // no line end, and none added
+             {"", 0, "unset", std::nullopt},
+             {"0#srv#image\n", 1, "unset", "Tamaro"}}) {
+        test_run run;
+        std::string answer_file;
+        run.tools.on_shell = [&](const std::string &command) {
+            answer_file = command.substr(command.rfind("> ") + 2);
+            std::ofstream(answer_file, std::ios::binary) << r.answer;
+            return 0;
+        };
+        nic_info nic;
+        nic.pbus_info = "0000:05:00.0";
+        nic.images = {catalog_image {{}, std::string("Tamaro"), {}}};
+        std::string server = "unset";
+        EXPECT_EQ(modify_imagename(run.ctx, nic, &server), r.status) << r.answer;
+        EXPECT_EQ(server, r.server) << r.answer;
+        EXPECT_EQ(nic.images[0].file, r.file) << r.answer;
+        EXPECT_FALSE(answer_file.empty() || std::filesystem::exists(answer_file)) << r.answer;
+    }
 }
