@@ -3,8 +3,7 @@
 #include <tuple>
 
 #include "checks.h"
-#include "core/bus_address.h"
-#include "discovery/pci_enum.h"
+#include "core/pci_address.h"
 #include "report/report_reader.h"
 #include "report/report_writer.h"
 #include "support.h"
@@ -71,11 +70,12 @@ nic_info take_port(byte_source &in)
     const uint32_t shape = in.number(1);
     nic_info nic;
     nic.flags = shape & 0x01 ? uint32_t {nic_complete} : 0;
+    // A record without an address value is none of the inventory's; its text is not written.
     if (shape & 0x02)
         nic.pbus_info = xml_carriable(in.text());
     else
-        nic.pbus_info = pci_address_text(static_cast<int>(in.number(2)), static_cast<int>(in.number(1)),
-                                         static_cast<int>(in.number(1) & 0x1f), static_cast<int>(in.number(1) & 7));
+        nic.set_address({in.number(2), static_cast<uint8_t>(in.number(1)), static_cast<uint8_t>(in.number(1) & 0x1f),
+                         static_cast<uint8_t>(in.number(1) & 7)});
     nic.pinterfacename = shape & 0x04 ? in.text() : nic.pbus_info;
     nic.ven_id = static_cast<int32_t>(in.number(2));
     nic.dev_id = static_cast<int32_t>(in.number(2));
@@ -123,10 +123,8 @@ check_result compare(const nic_info &port, const report_device &device)
     // Every action but "Nothing" asks for a burn, and "Nothing" is written only for a board without images.
     if (rec.has(nic_flash_requested) == port.images.empty())
         return "the action does not read back as the images ask";
-    const std::string address = port.pbus_info.value_or("");
-    // The writer splits the domain form; the report's own address form is the reader's business.
-    if (is_pci_address(address) && std::ranges::count(address, ':') == 2 && rec.pbus_info != address)
-        return differs("bus address", address, rec.pbus_info);
+    if (rec.address != port.address || (port.address && rec.pbus_info != port.address->text()))
+        return differs("bus address", port.address ? port.address->text() : "(none)", rec.pbus_info);
     return std::nullopt;
 }
 

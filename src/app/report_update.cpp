@@ -1,7 +1,6 @@
 // The report-driven update: each device of the report looked up in the catalog, resolved and burned.
 #include "app/report_update.h"
 
-#include "core/bus_address.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
 #include "core/versions.h"
@@ -53,10 +52,10 @@ bool check_bus_address(run_context &ctx, const report_device &device, size_t idx
     if (!address)
         log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No bus address for ", device_label(device, idx),
                            "\n");
-    else if (!is_pci_address(*address))
+    else if (!device.rec.address)
         log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Invalid bus address \"", *address, "\" for ",
                            device_label(device, idx), "\n");
-    return address && is_pci_address(*address);
+    return device.rec.address.has_value();
 }
 
 // A report is edited by hand or by a deployment manager: the adapter is burned only when it is the

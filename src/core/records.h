@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/pci_address.h"
+
 // A text that may be absent, as opposed to present and empty.
 using opt_text = std::optional<std::string>;
 
@@ -45,7 +47,8 @@ enum nic_flag : uint32_t {
 // One record per enumerated PCI function, or per device of a report.
 struct nic_info {
     opt_text pinterfacename; // the address in an inventory; the report's device_id in -u
-    opt_text pbus_info;      // PCI address, the flash tool's device argument
+    opt_text pbus_info;      // PCI address as the tools are given it: as listed, or as the report has it
+    std::optional<pci_address> address; // the value of pbus_info, when that is a PCI address
     int32_t ven_id = 0;
     int32_t dev_id = 0;
     int32_t sub_ven_id = 0;
@@ -61,6 +64,9 @@ struct nic_info {
     uint32_t flags = 0; // nic_flag bits
 
     bool has(nic_flag f) const { return (flags & f) != 0; }
+    // pbus_info and address together: of a listed function; of a report's items, whatever they hold.
+    void set_address(const pci_address &value);
+    void set_address_text(std::string text);
 };
 
 // A PCI ID as the catalog key and the report write it: "%04X".

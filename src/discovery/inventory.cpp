@@ -72,16 +72,6 @@ bool is_second_device(const run_context &ctx, const std::vector<seen_function> &
     return matched;
 }
 
-void print_position(const run_context &ctx, const std::string &address)
-{
-    unsigned domain = 0, bus = 0, slot = 0, func = 0;
-    if (std::sscanf(address.c_str(), "%x:%2x:%2x.%x", &domain, &bus, &slot, &func) != 4)
-        domain = bus = slot = func = 0;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x\n", domain, bus, slot, func);
-    print_message(ctx, text);
-}
-
 // False when the IDs cannot be read: a fatal condition for the run.
 bool read_pci_ids(const run_context &ctx, nic_info &rec, const std::string &address)
 {
@@ -110,14 +100,16 @@ void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &entries)
 
 // Fills the record of a Mellanox function whose version and PSID are known;
 // false on a fatal condition.
-bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec, const std::string &address,
+bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec, const pci_address &position,
                      const std::string &version, const std::string &psid)
 {
+    const std::string address = position.text();
     rec.pinterfacename = address;
-    rec.pbus_info = address;
+    rec.set_address(position);
     print_message(ctx, "\nMellanox card info for " + address + " = FW_VERSION " + version + ", BUS_INFO " + address +
                            ", PSID " + psid + "\n");
-    print_position(ctx, address);
+    // The operator has always seen the address a second time, from its numbers.
+    print_message(ctx, address + "\n");
     if (!read_pci_ids(ctx, rec, address))
         return false;
 
@@ -166,9 +158,10 @@ void note_query_failures(const query_answer &answer, const std::string &address,
 
 // One listed function with its query's answer, null for a function that is not Mellanox; false on
 // a fatal condition.
-bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const std::string &address,
+bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const pci_address &position,
                         const query_answer *answer, build_state &state)
 {
+    const std::string address = position.text();
     if (!answer) {
         print_message(ctx, "Interface " + address + " is not Mellanox one.\n");
         return true;
@@ -196,15 +189,15 @@ bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const s
         ++state.psid_fw_count;
         return true;
     }
-    return complete_record(ctx, state.catalog, rec, address, *version, *psid);
+    return complete_record(ctx, state.catalog, rec, position, *version, *psid);
 }
 
 // Every listed function in address order, the Mellanox ones queried side by side beforehand; false
 // on a fatal condition or when a signal ended the queries.
-bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std::string> &addresses,
+bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<pci_address> &addresses,
                          const std::vector<std::string> &vendors, build_state &state)
 {
-    std::vector<std::string> mellanox;
+    std::vector<pci_address> mellanox;
     for (size_t i = 0; i < addresses.size(); ++i) {
         if (is_mellanox(vendors[i]))
             mellanox.push_back(addresses[i]);
@@ -231,7 +224,7 @@ bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std
 
 inventory build_NIC_list(run_context &ctx)
 {
-    std::vector<std::string> addresses;
+    std::vector<pci_address> addresses;
     std::vector<std::string> vendors;
     int32_t count = 0;
     int rc = get_interface_list(addresses, vendors, class_code, &count);
@@ -243,7 +236,7 @@ inventory build_NIC_list(run_context &ctx)
 
     print_message(ctx, "List of Network Adapters detected on the Server.................\n");
     for (size_t i = 0; i < n; ++i)
-        print_message(ctx, "[" + std::to_string(i) + "] " + addresses[i] + " " + vendors[i] + "\n");
+        print_message(ctx, "[" + std::to_string(i) + "] " + addresses[i].text() + " " + vendors[i] + "\n");
 
     inventory inv;
     inv.ports.assign(n, nic_info {});

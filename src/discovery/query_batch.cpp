@@ -6,11 +6,6 @@
 #include <system_error>
 
 namespace {
-std::string device_of(const std::string &address)
-{
-    return address.substr(0, address.find('.'));
-}
-
 // No answer, a status other than 0 or a label without its value; a query the time limit or a
 // signal ended would only end so again.
 bool failed(const query_answer &answer)
@@ -22,11 +17,11 @@ bool failed(const query_answer &answer)
 }
 } // namespace
 
-query_batch::query_batch(run_context &ctx, std::vector<std::string> addresses)
+query_batch::query_batch(run_context &ctx, std::vector<pci_address> addresses)
     : ctx_(ctx), addresses_(std::move(addresses)), answers_(addresses_.size()), ready_(addresses_.size(), false)
 {
     for (size_t i = 0; i < addresses_.size(); ++i) {
-        if (i == 0 || device_of(addresses_[i]) != device_of(addresses_[i - 1]))
+        if (i == 0 || addresses_[i].device() != addresses_[i - 1].device())
             devices_.emplace_back();
         devices_.back().push_back(i);
     }
@@ -98,7 +93,7 @@ bool query_batch::query_among_others(size_t i, query_answer &answer)
         ++running_;
         started = ++started_;
     }
-    answer = query_flash_device(ctx_, addresses_[i]);
+    answer = query_flash_device(ctx_, addresses_[i].text());
     std::lock_guard<std::mutex> lock(mutex_);
     --running_;
     return others || started_ != started;
@@ -113,7 +108,7 @@ void query_batch::query_again_alone()
         again.swap(again_);
     }
     for (size_t i : again) {
-        query_answer answer = query_flash_device(ctx_, addresses_[i]);
+        query_answer answer = query_flash_device(ctx_, addresses_[i].text());
         {
             std::lock_guard<std::mutex> lock(mutex_);
             answers_[i] = std::move(answer);

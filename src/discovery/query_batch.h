@@ -8,21 +8,21 @@
 #include <vector>
 
 #include "core/flash_query.h"
+#include "core/pci_address.h"
 #include "core/run_state.h"
 #include "platform/query_tool.h"
 
 // Most query tools running at once.
 inline constexpr size_t k_parallel_queries = 16;
 
-// Queries every address at once on construction: the functions of one PCI device (same text
-// before the '.') one after another, since they share one flash, and different devices side by
-// side. The answers are only handed out; whoever takes them writes the output, in order.
+// Queries every address at once on construction: the functions of one PCI device one after
+// another, since they share one flash, and different devices side by side. The answers are only handed out; whoever takes them writes the output, in order.
 // An adapter shown as two devices shares one flash too, and its tool may refuse one query while
 // the other reads it: a query that failed (not by the time limit) while others ran is run once
 // more, alone, after all the others, and only that answer counts.
 class query_batch {
 public:
-    query_batch(run_context &ctx, std::vector<std::string> addresses);
+    query_batch(run_context &ctx, std::vector<pci_address> addresses);
     // Ends the queries still running and waits for the workers.
     ~query_batch();
     query_batch(const query_batch &) = delete;
@@ -43,7 +43,7 @@ private:
     void work();
 
     run_context &ctx_;
-    std::vector<std::string> addresses_;
+    std::vector<pci_address> addresses_;
     std::vector<std::vector<size_t>> devices_; // indexes of addresses_, one list per device
     query_signal_guard signals_;
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "core/bus_address.h"
 #include "core/console.h"
 #include "core/event_log.h"
+#include "core/pci_address.h"
 #include "platform/process.h"
 #include "platform/temp_file.h"
 
@@ -139,7 +139,7 @@ int resolve_image_name(run_context &ctx, nic_info &curnic, std::string *serverna
 int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
 {
     // The address goes into a shell command line.
-    if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
+    if (!curnic.pbus_info || !pci_address::parse(*curnic.pbus_info)) {
         log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
                            curnic.pbus_info.value_or(""), "\n");
         return 2;

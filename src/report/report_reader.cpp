@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "core/bus_address.h"
+#include "core/pci_address.h"
 #include "core/versions.h"
 
 namespace {
@@ -50,13 +50,15 @@ bool asks_for_flashing(const std::string &action)
 }
 
 // At the action item the bus address is rebuilt from the items read so far;
-// without all three the device has none.
+// without all three the device has none. The tools get its text as the report has it.
 void rebuild_bus_address(nic_info &rec)
 {
-    if (rec.busnumber && rec.devicenumber && rec.funcnumber)
-        rec.pbus_info = join_bus_address(*rec.busnumber, *rec.devicenumber, *rec.funcnumber);
-    else
+    if (rec.busnumber && rec.devicenumber && rec.funcnumber) {
+        rec.set_address_text(join_bus_address(*rec.busnumber, *rec.devicenumber, *rec.funcnumber));
+    } else {
         rec.pbus_info.reset();
+        rec.address.reset();
+    }
 }
 
 // Items that fill the device record.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/pci_address.h"
 #include "report/fw_items.h"
 #include "report/interface_name.h"
 #include "report/report_file.h"
@@ -17,30 +18,6 @@ const char *const k_header_names[] = {"valtrix_rom_discovery", "type", "alt_name
 const char *const k_header_values[] = {"2.0.0.0", "MELLANOX_NIC",
                                        "Valtrix Mellanox InfiniBand Online Firmware Upgrade Utility for Linux",
                                        "1.0.0", "reboot"};
-
-// The parts of a bus address "dddd:bb:ss.f": "dddd:bb", "ss" and "f". A part
-// that the address lacks is empty.
-struct bus_parts {
-    std::string bus;
-    std::string device;
-    std::string function;
-};
-
-bus_parts split_bus_address(const std::string &address)
-{
-    bus_parts parts;
-    const size_t first = address.find(':');
-    const size_t second = first == std::string::npos ? std::string::npos : address.find(':', first + 1);
-    parts.bus = address.substr(0, second);
-    if (second != std::string::npos) {
-        const size_t dot = address.find('.', second + 1);
-        parts.device = address.substr(second + 1, dot == std::string::npos ? std::string::npos : dot - second - 1);
-    }
-    const size_t last_dot = address.rfind('.');
-    if (last_dot != std::string::npos)
-        parts.function = address.substr(last_dot + 1);
-    return parts;
-}
 
 std::string device_id_of(event_log &log, const nic_info &nic)
 {
@@ -123,7 +100,8 @@ bool write_XML_start_elements(event_log &log, xmlTextWriterPtr *writer, xmlDocPt
 
 bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
 {
-    const bus_parts bus = split_bus_address(nic.pbus_info.value_or(""));
+    // An inventory's record always has its address; the items of one without are empty.
+    const bus_items bus = nic.address ? bus_items_of(*nic.address) : bus_items {};
 
     bool ok = xmlTextWriterStartElement(writer, xml_text("device")) >= 0;
     ok &= write_value_item(writer, "device_id", carried_value(log, "device_id", device_id_of(log, nic), nic));
@@ -133,9 +111,9 @@ bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info
     ok &= write_value_item(writer, "subdevid", pci_id_text(nic.sub_dev_id));
     ok &= write_value_item(writer, "macaddress", carried_value(log, "macaddress", nic.pcurrent_mac.value_or(""), nic));
     ok &= write_value_item(writer, "product_id", nic.images.empty() ? "" : nic.images[0].name.value_or(""));
-    ok &= write_value_item(writer, "busnumber", bus.bus);
-    ok &= write_value_item(writer, "devicenumber", bus.device);
-    ok &= write_value_item(writer, "funcnumber", bus.function);
+    ok &= write_value_item(writer, "busnumber", bus.busnumber);
+    ok &= write_value_item(writer, "devicenumber", bus.devicenumber);
+    ok &= write_value_item(writer, "funcnumber", bus.funcnumber);
     ok &= write_value_item(writer, "slotnumber", nic.pPort.value_or(""));
     ok &= write_value_item(writer, "nictype", "MELLANOX");
     ok &= write_XML_FW_item(log, writer, nic);

@@ -66,18 +66,22 @@ TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
              {"0000:0b:00.0", 0x028000}, {"0000:0c:00.0", 0x020700}})
         add_other(server, address, pci_class);
     add_mellanox(server, {.address = "0100:02:00.0"});
-    // A domain past four digits, with a second device that its first ten characters do not tell apart.
+    // A domain past four digits, with a second device that its first ten characters do not tell apart,
+    // after a wide four-digit one: domains go by number.
     add_mellanox(server, {.address = "10000:02:00.0", .base_mac = "b8cef6000001"});
     add_other(server, "10000:02:01.0");
+    add_other(server, "ffff:01:00.0");
     const sim::Result r = server.run({"-c"});
     EXPECT_NE(r.out.find(".\n[0] 0000:05:00.0 Intel Corporation\n[1] 0000:0a:00.0 Intel Corporation\n"
                          "[2] 0000:0b:00.0 Intel Corporation\n[3] 0000:0c:00.0 Intel Corporation\n"
                          "[4] 0000:81:00.0 Intel Corporation\n[5] 0100:02:00.0 Mellanox Technologies\n"
-                         "[6] 10000:02:00.0 Mellanox Technologies\n[7] 10000:02:01.0 Intel Corporation\n\nIf PSID"),
+                         "[6] ffff:01:00.0 Intel Corporation\n[7] 10000:02:00.0 Mellanox Technologies\n"
+                         "[8] 10000:02:01.0 Intel Corporation\n\nIf PSID"),
               std::string::npos) << r.out;
     EXPECT_EQ(shown(server, r), "Interface 0000:05:00.0 is not Mellanox one.\nInterface 0000:0a:00.0 is not Mellanox "
               "one.\nInterface 0000:0b:00.0 is not Mellanox one.\nInterface 0000:0c:00.0 is not Mellanox one.\n"
-              "Interface 0000:81:00.0 is not Mellanox one.\n" + card("0100:02:00.0") + card("10000:02:00.0") +
+              "Interface 0000:81:00.0 is not Mellanox one.\n" + card("0100:02:00.0") +
+              "Interface ffff:01:00.0 is not Mellanox one.\n" + card("10000:02:00.0") +
               "Interface 10000:02:01.0 is not Mellanox one.\n|<file missing>");
     EXPECT_EQ(server.tool_calls().size(), 2u) << "queries of the Mellanox functions only";
 }

@@ -1,27 +1,34 @@
-// Parsing PCI address texts into a libpci filter.
+// The PCI address: the forms read, the one text written, the numeric order and the device.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <pci/pci.h>
+#include "core/pci_address.h"
+
+TEST(PciAddress, ReadsOnlyThePciFormAndWritesItOneWay)
+{
+    // Each text with the address it reads as, "" when refused.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0000:05:00.1", "0000:05:00.1"}, {"00aB:Fe:1F.7", "00ab:fe:1f.7"}, {"0:5:0.1", "0000:05:00.1"},
+        {"05:00.0", "0000:05:00.0"}, {"10000:02:00.0", "10000:02:00.0"}, {"7fffffff:05:20.0", "7fffffff:05:20.0"},
+        {"80000000:05:00.0", ""}, {"100000000:05:00.0", ""}, {":05:00.0", ""}, {"0000:005:00.0", ""},
+        {"5:05:00:00.0", ""}, {"0000:05:000.0", ""}, {"0000:05:00.00", ""}, {"0000:05:00.8", ""},
+        {"0000:05:00.a", ""}, {"", ""}, {"0000:05:00", ""}, {"0000:05:00.", ""}, {"0000::00.0", ""},
+        {"*:06:*.2", ""}, {"0000:05:00.0;reboot", ""}, {" 0000:05:00.0", ""}, {"0000:05:00.0\n", ""},
+        {"0000:0g:00.0", ""}, {std::string("0000:05:00.0\0;x", 15), ""}};
+    for (const auto &[text, read] : cases) {
+        const std::optional<pci_address> address = pci_address::parse(text);
+        EXPECT_EQ(address ? address->text() : "", read) << '"' << text << '"';
+    }
 }
 
-#include "discovery/pci_enum.h"
-
-TEST(PciFilterParse, ReadsEachFieldOrNamesTheOneOutOfRange)
+TEST(PciAddress, OrdersByNumberWhateverTheDomainsWidth)
 {
-    const std::string missing = "Invalid input. Either colon or dot missing!";
-    // Each case starts from 0009:08:04.3; "*" or an empty field keeps what was there.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"0000:05:00.1", "0000:05:00.1"}, {"00aB:Fe:1f.7", "00ab:fe:1f.7"},
-        {"0100:05:00.0", "0100:05:00.0"}, {"ffff:05:00.0", "ffff:05:00.0"},
-        {"*:06:*.2", "0009:06:04.2"},     {"0000:05:00.*", "0000:05:00.3"},
-        {"0000:05:00.8", "Invalid function number"}, {"0000:05:00.1x", "Invalid function number"},
-        {"0000:05:20.0", "Invalid slot number"},     {"0000:zz:00.0", "Invalid bus number"},
-        {"00g0:05:00.0", "Invalid domain number"},   {"0000:05:00", missing}, {"0000", missing}};
-    for (const auto &[text, expected] : cases) {
-        pci_filter f {};
-        f.domain = 9, f.bus = 8, f.slot = 4, f.func = 3;
-        const char *error = pci_filter_parse_pciid(&f, text);
-        EXPECT_EQ(error ? error : pci_address_text(f.domain, f.bus, f.slot, f.func), expected) << text;
+    // Ascending, each marked when it is a function of the device before it.
+    const std::vector<std::pair<std::string, bool>> sorted = {
+        {"0000:05:00.0", false}, {"0000:05:00.1", true}, {"0000:05:01.0", false}, {"0000:81:00.0", false},
+        {"0001:00:00.0", false}, {"ffff:00:00.0", false}, {"10000:00:00.0", false}, {"10000:00:00.7", true}};
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        const pci_address before = *pci_address::parse(sorted[i - 1].first), after = *pci_address::parse(sorted[i].first);
+        EXPECT_LT(before, after) << sorted[i].first;
+        EXPECT_EQ(before.device() == after.device(), sorted[i].second) << sorted[i].first;
     }
 }

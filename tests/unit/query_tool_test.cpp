@@ -52,11 +52,11 @@ TEST(QueryTool, KeepsTheFirstLineOfEachLabelFromAnyOutputAndEndsAHungToolWithIts
 TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTurn)
 {
     test_run run;
-    std::vector<std::string> addresses;
+    std::vector<pci_address> addresses;
     for (int i = 0; i < 80; ++i) { // 40 devices of two functions each
-        addresses.push_back("0000:" + std::to_string(10 + i / 2) + ":00." + std::to_string(i % 2));
-        run.tools.query_output[addresses.back()] = {"FW Version: " + addresses.back() + "\n", "PSID: P\n",
-                                                    "Base MAC: M\n"};
+        addresses.push_back({0, static_cast<uint8_t>(0x10 + i / 2), 0, static_cast<uint8_t>(i % 2)});
+        run.tools.query_output[addresses.back().text()] = {"FW Version: " + addresses.back().text() + "\n",
+                                                           "PSID: P\n", "Base MAC: M\n"};
     }
     std::mutex mutex;
     std::condition_variable started;
@@ -74,6 +74,6 @@ TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTu
     };
     query_batch batch(run.ctx, addresses);
     for (size_t i = 0; i < addresses.size(); ++i)
-        EXPECT_EQ(batch.answer(i)->fw_version.value, addresses[i]);
+        EXPECT_EQ(batch.answer(i)->fw_version.value, addresses[i].text());
     EXPECT_EQ(std::pair(most, most_on_one_device), std::pair(16, 1));
 }
