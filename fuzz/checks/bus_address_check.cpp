@@ -1,5 +1,6 @@
 // Bus addresses: what the parser lets through to a command line is a PCI address and nothing else.
 #include <cctype>
+#include <vector>
 
 #include "checks.h"
 #include "core/pci_address.h"
@@ -48,10 +49,12 @@ check_result check_accepted(const std::string &text)
 // The input is an address text; with two line ends in it, also a report's bus, device and function items.
 check_result check_bus_address(std::string_view input)
 {
-    if (check_result failed = check_accepted(std::string(input)))
+    const std::string text(input);
+    if (check_result failed = check_accepted(text))
         return failed;
-    const std::vector<std::string> items = split_at(input, '\n');
-    if (items.size() == 3)
-        return check_accepted(join_bus_address(items[0], items[1], items[2]));
-    return std::nullopt;
+    const size_t first = text.find('\n'), second = text.find('\n', first + 1);
+    if (second == std::string::npos || text.find('\n', second + 1) != std::string::npos)
+        return std::nullopt;
+    return check_accepted(join_bus_address(text.substr(0, first), text.substr(first + 1, second - first - 1),
+                                           text.substr(second + 1)));
 }
