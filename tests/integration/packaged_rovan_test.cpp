@@ -96,7 +96,9 @@ TEST_F(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     EXPECT_EQ(calls.front(), (std::vector<std::string> {"/usr/bin/mokutil", "--sb-state"}));
     EXPECT_EQ(std::ranges::count(calls, std::vector<std::string> {"./nic_fw/mstflint", "-d", "0000:05:00.0", "q"}), 1);
     EXPECT_EQ(burns(), Calls {});
-    EXPECT_EQ(server_.tmp_files().size(), 1u) << "the query-error file belongs in the private /tmp";
+    // Only rovan's own files: a sanitizer's log directory may show up there too.
+    EXPECT_EQ(std::ranges::count_if(server_.tmp_files(), [](const std::string &f) { return f.starts_with("data"); }), 1)
+        << "the query-error file belongs in the private /tmp";
 
     ASSERT_EQ(rovan({"-d"}).status, 0);
     std::string report = server_.read_package_file("nicdiscovery.xml");
