@@ -1,0 +1,20 @@
+// The steps the inventory modes share: their end when the inventory is cut short, the plan the
+// inventory alone gives, and the adapters as the result document shows them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/mode_end.h"
+#include "core/pipeline.h"
+#include "discovery/inventory.h"
+
+// The end of a mode whose inventory was cut short (a sysfs ID file, the catalog, a signal); none otherwise.
+std::optional<mode_end> inventory_cut_short(const inventory &inv);
+
+// What the inventory alone says of each port: second-device, unqueried, no-image, else not-asked.
+run_plan inspect_inventory(const inventory &inv);
+
+// The end's adapters (the listed Mellanox functions), the functions not read, and whether a burn
+// succeeded, from the inventory, the plan and the burns.
+void describe_inventory(const inventory &inv, const run_plan &plan, const burn_results &burns, mode_end &end);
