@@ -7,7 +7,7 @@
 
 mode_end discover_HW(run_context &ctx)
 {
-    const inventory inv = build_NIC_list(ctx);
+    const inventory inv = take_inventory(ctx);
     const std::string &path = ctx.opts.report_path;
     mode_end end;
     if (std::optional<mode_end> cut = inventory_cut_short(inv))
@@ -20,6 +20,6 @@ mode_end discover_HW(run_context &ctx)
         end = ended(2, result_word::failed, "cannot write the report " + path + ": " + *failure);
     else
         end = ended(0, result_word::ok);
-    describe_inventory(inv, inspect_inventory(inv), {}, end);
+    finish_inventory_mode(ctx, inv, inspect_inventory(inv), {}, end);
     return end;
 }

@@ -2,11 +2,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/discover_hw.h"
 #include "app/report_update.h"
+#include "app/result_output.h"
 #include "app/run_lock.h"
 #include "app/mode_end.h"
 #include "app/secure_boot.h"
@@ -59,6 +61,17 @@ mode_end run_mode_of(run_mode mode, run_context &ctx)
     case run_mode::upgrade: break;
     }
     return fwupg(ctx);
+}
+
+result_mode result_mode_of(run_mode mode)
+{
+    switch (mode) {
+    case run_mode::show_current: return result_mode::show_current;
+    case run_mode::discover: return result_mode::discover;
+    case run_mode::update: return result_mode::update;
+    case run_mode::upgrade: break;
+    }
+    return result_mode::upgrade;
 }
 
 const std::string k_see_usage = "; rovan --help shows the usage";
@@ -132,13 +145,23 @@ int main(int argc, char **argv)
     case long_request::none: break;
     }
 
+    const std::time_t started = std::time(nullptr);
+    result_output output(opts.json);
     std::optional<run_mode> mode;
     run_lock lock; // held to the end of the process
-    const mode_end end = run(taken, opts, mode, lock);
-    if (end.result.result == result_word::busy || taken.error)
-        std::fprintf(stderr, "rovan: %s\n", end.result.reason->c_str());
+    mode_end end = run(taken, opts, mode, lock);
+
+    run_result &result = end.result;
+    if (result.reason && !end.reason_said)
+        say(*result.reason);
+    result.mode = mode ? std::optional(result_mode_of(*mode)) : std::nullopt;
+    if (mode == run_mode::discover || mode == run_mode::update)
+        result.report = opts.report_path;
+    result.started = started;
+    result.ended = std::time(nullptr);
+    output.write(result);
     // A signal held back during a burn or the queries ends the process as that signal would have.
     if (end.signal != 0)
         act_on_deferred_signal(end.signal);
-    return end.result.status;
+    return result.status;
 }

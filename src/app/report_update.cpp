@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/result_output.h"
 #include "core/bus_address.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
@@ -248,8 +249,13 @@ mode_end read_discovery_report(run_context &ctx)
                 end = ended(2, result_word::failed, failure);
         }
         errors += failure ? 1 : 0;
-        if (failure && device.rec.has(nic_flash_requested) && !first_failure)
-            first_failure = failure;
+        // A device that asked for nothing fails the run only with every other device.
+        if (failure && device.rec.has(nic_flash_requested)) {
+            say(*failure);
+            first_failure = first_failure ? first_failure : failure;
+            if (end && !end->signal)
+                end->reason_said = true;
+        }
     }
     if (!end)
         end = update_status(ctx, *devices, errors, first_failure);

@@ -45,7 +45,7 @@ void show_port(const run_context &ctx, const nic_info &rec)
 
 mode_end show_current(run_context &ctx)
 {
-    const inventory inv = build_NIC_list(ctx);
+    const inventory inv = take_inventory(ctx);
     std::optional<mode_end> end = inventory_cut_short(inv);
     if (!end) {
         for (const nic_info &rec : inv.ports) {
@@ -54,6 +54,6 @@ mode_end show_current(run_context &ctx)
         }
         end = ended(0, result_word::ok);
     }
-    describe_inventory(inv, inspect_inventory(inv), {}, *end);
+    finish_inventory_mode(ctx, inv, inspect_inventory(inv), {}, *end);
     return std::move(*end);
 }

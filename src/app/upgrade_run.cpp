@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/result_output.h"
 #include "core/console.h"
 #include "discovery/inventory.h"
 #include "flash/flash_exec.h"
@@ -30,6 +31,8 @@ void upgrade_ports(run_context &ctx, const inventory &inv, run_plan &plan, burn_
             log_waiting_notice(ctx.log);
         burned_before = true;
         burns[i] = do_update_firmware(ctx, nic, *plan.adapters[i].image, burn_source::upgrade_run);
+        if (burns[i]->failure)
+            say(*burns[i]->failure);
         if (burns[i]->signal != 0)
             return;
     }
@@ -66,7 +69,7 @@ mode_end upgrade_status(const run_context &ctx, const inventory &inv, const run_
 
 mode_end fwupg(run_context &ctx)
 {
-    const inventory inv = build_NIC_list(ctx);
+    const inventory inv = take_inventory(ctx);
     run_plan plan = inspect_inventory(inv);
     burn_results burns(inv.ports.size());
     mode_end end;
@@ -80,6 +83,6 @@ mode_end fwupg(run_context &ctx)
         upgrade_ports(ctx, inv, plan, burns);
         end = upgrade_status(ctx, inv, plan, burns);
     }
-    describe_inventory(inv, plan, burns, end);
+    finish_inventory_mode(ctx, inv, plan, burns, end);
     return end;
 }

@@ -41,7 +41,8 @@ bool leaves_firmware_dir(const std::string &file)
     return path.is_absolute() || std::find(path.begin(), path.end(), "..") != path.end();
 }
 
-// The last lines of the tool's output (both its streams, as they came), without line ends.
+// The last lines of the tool's output (both its streams, as they came) that hold more than blanks,
+// without line ends.
 std::vector<std::string> last_lines(int fd)
 {
     struct stat st {};
@@ -57,22 +58,13 @@ std::vector<std::string> last_lines(int fd)
         std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(std::move(line));
+        if (line.find_first_not_of(" \t") != std::string::npos)
+            lines.push_back(std::move(line));
         at = end + 1;
     }
     if (lines.size() > k_tool_output_lines)
         lines.erase(lines.begin(), lines.end() - static_cast<long>(k_tool_output_lines));
     return lines;
-}
-
-// The last line that holds more than blanks, or nothing.
-std::string last_words(const std::vector<std::string> &lines)
-{
-    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        if (it->find_first_not_of(" \t") != std::string::npos)
-            return *it;
-    }
-    return "";
 }
 
 void report_success(run_context &ctx, const nic_info &nic, const std::string &mac)
@@ -118,8 +110,8 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
                            std::to_string(outcome.term_signal), " while burning ", bus, "\n");
         why = "the flash tool was ended by signal " + std::to_string(outcome.term_signal);
     } else {
-        const std::string last = last_words(result.burn.tool_output);
-        why = "status " + std::to_string(outcome.exit_code) + (last.empty() ? "" : ": " + last);
+        const std::vector<std::string> &lines = result.burn.tool_output;
+        why = "status " + std::to_string(outcome.exit_code) + (lines.empty() ? "" : ": " + lines.back());
     }
     result.failure = "the burn of " + bus + " failed: " + why;
 
