@@ -139,7 +139,7 @@ std::optional<std::vector<report_device>> read_report_devices(event_log &log, co
         // device or a directory is no report.
         struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            not_opened = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
+            not_opened = st.st_mode == 0 ? std::strerror(errno) : "not a regular file";
             return nullptr;
         }
         return xmlNewTextReaderFilename(path.c_str());
