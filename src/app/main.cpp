@@ -7,10 +7,10 @@
 
 #include "app/command_line.h"
 #include "app/discover_hw.h"
+#include "app/mode_end.h"
 #include "app/report_update.h"
 #include "app/result_output.h"
 #include "app/run_lock.h"
-#include "app/mode_end.h"
 #include "app/secure_boot.h"
 #include "app/show_current.h"
 #include "app/upgrade_run.h"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <regex>
 
@@ -176,11 +177,10 @@ TEST(Control, EveryRunEndsWithItsResultDocument)
                            "rovan_adapters{state=\"queried\"} 1\n", "rovan_reboot_required 1\n",
                            "rovan_run_status 0\n"})
                       EXPECT_NE(metrics.find(sample), std::string::npos) << sample << metrics;
-                  if (checks::run_program({"promtool", "--version"}).status != 0)
-                      return; // SKIPPED the promtool check: not installed
-                  const checks::program_result promtool =
-                      checks::run_program({"promtool", "check", "metrics"}, s.package_dir() + prom);
-                  EXPECT_EQ(promtool.status, 0) << promtool.output;
+                  if (checks::installed("promtool"))
+                      EXPECT_EQ(checks::metrics_errors(s.package_dir() + prom), "") << metrics;
+                  else
+                      std::cout << "SKIPPED the promtool check: promtool is not installed\n";
               }},
              {{"-s"}, [&](auto &s) { add_port(s, {.address = A}); }, 1, "nothing-to-do",
               "every adapter has the newest firmware already",
