@@ -20,6 +20,6 @@ mode_end discover_HW(run_context &ctx)
         end = ended(2, result_word::failed, "cannot write the report " + path + ": " + *failure);
     else
         end = ended(0, result_word::ok);
-    finish_inventory_mode(ctx, inv, inspect_inventory(inv), {}, end);
+    finish_inventory_mode(ctx, inv, inventory_plan(inv), {}, end);
     return end;
 }

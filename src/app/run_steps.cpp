@@ -18,7 +18,7 @@ std::optional<mode_end> inventory_cut_short(const inventory &inv)
     return std::nullopt;
 }
 
-run_plan inspect_inventory(const inventory &inv)
+run_plan inventory_plan(const inventory &inv)
 {
     run_plan plan;
     plan.adapters.resize(inv.ports.size());

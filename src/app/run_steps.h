@@ -14,7 +14,7 @@
 std::optional<mode_end> inventory_cut_short(const inventory &inv);
 
 // What the inventory alone says of each port: second-device, unqueried, no-image, else not-asked.
-run_plan inspect_inventory(const inventory &inv);
+run_plan inventory_plan(const inventory &inv);
 
 // Builds the inventory and names on standard error each Mellanox function it could not read, and why.
 inventory take_inventory(run_context &ctx);

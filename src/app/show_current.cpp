@@ -54,6 +54,6 @@ mode_end show_current(run_context &ctx)
         }
         end = ended(0, result_word::ok);
     }
-    finish_inventory_mode(ctx, inv, inspect_inventory(inv), {}, *end);
+    finish_inventory_mode(ctx, inv, inventory_plan(inv), {}, *end);
     return std::move(*end);
 }

@@ -70,7 +70,7 @@ mode_end upgrade_status(const run_context &ctx, const inventory &inv, const run_
 mode_end fwupg(run_context &ctx)
 {
     const inventory inv = take_inventory(ctx);
-    run_plan plan = inspect_inventory(inv);
+    run_plan plan = inventory_plan(inv);
     burn_results burns(inv.ports.size());
     mode_end end;
     if (std::optional<mode_end> cut = inventory_cut_short(inv)) {
