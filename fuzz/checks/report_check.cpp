@@ -67,7 +67,7 @@ int run_update(const std::string &path, tool_calls &calls)
     const int previous = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (previous < 0 || chdir(scratch_dir().c_str()) != 0)
         std::abort();
-    const int status = read_discovery_report(run.ctx);
+    const int status = read_discovery_report(run.ctx).result.status;
     if (fchdir(previous) != 0)
         std::abort();
     close(previous);

@@ -44,9 +44,9 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         nic.flags = nic_flash_requested;
         // The modes are the files' own, whatever the umask.
         const mode_t umask_before = umask(077);
-        do_update_firmware(run.ctx, nic, image_choice::first);
+        const burn_result burned = do_update_firmware(run.ctx, nic, nic.images[0], burn_source::report);
         umask(umask_before);
-        EXPECT_EQ(run.ctx.outcome.deferred_signal, c.signal);
+        EXPECT_EQ(burned.signal, c.signal);
 
         EXPECT_EQ(fs::status(dir + "/rovan").permissions(), fs::perms(0755));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
