@@ -25,18 +25,22 @@ public:
     std::function<void(const std::string &)> on_query = [](const std::string &) {}; // runs inside each query
     std::vector<std::string> calls; // every command; a query or burn as its arguments joined by blanks
 
+    // Every call may come from several threads at once.
     std::optional<std::vector<std::string>> read_lines(const std::string &command) override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         calls.push_back(command);
         const auto it = lines.find(command);
         return it == lines.end() ? std::vector<std::string> {} : it->second;
     }
     int shell(const std::string &command) override
     {
-        calls.push_back(command);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls.push_back(command);
+        }
         return on_shell(command);
     }
-    // Queries come from several threads at once.
     query_lines query(const std::string &, const std::vector<std::string> &argv, const std::vector<std::string> &labels,
                       int) override
     {
@@ -50,7 +54,7 @@ public:
                     out.lines[i] = line;
         return out;
     }
-    burn_outcome burn(const std::string &, const std::vector<std::string> &argv, int) override
+    burn_outcome burn(const std::string &, const std::vector<std::string> &argv, int, const burn_echo &) override
     {
         record(argv);
         return on_burn(argv);
@@ -73,5 +77,6 @@ struct test_run {
     options opts;
     event_log log;
     fake_tools tools;
-    run_context ctx {opts, boot_state {}, log, tools};
+    burn_history history;
+    run_context ctx {opts, boot_state {}, log, tools, history};
 };

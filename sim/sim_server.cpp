@@ -316,6 +316,16 @@ std::vector<pid_t> SimServer::query_pids(const std::string &address) const
     return pids;
 }
 
+std::vector<long long> SimServer::burn_times(const std::string &address, bool ends) const
+{
+    std::vector<long long> times;
+    std::istringstream text(state::read_text(state::device_dir(state_dir(), address) +
+                                             (ends ? "/burn_ends" : "/burn_starts")).value_or(""));
+    for (long long ms; text >> ms;)
+        times.push_back(ms);
+    return times;
+}
+
 std::vector<std::string> SimServer::tmp_files() const
 {
     std::vector<std::string> names;

@@ -137,6 +137,8 @@ public:
     std::string device_fw_version(const std::string &address) const;
     // The processes that queries of a device waiting query_ms ran (the stand-in and its helper).
     std::vector<pid_t> query_pids(const std::string &address) const;
+    // When the stand-in's burns of a device started, and when those that succeeded ended (ms since the epoch).
+    std::vector<long long> burn_times(const std::string &address, bool ends = false) const;
     // Names of the files now in the simulated /tmp, sorted.
     std::vector<std::string> tmp_files() const;
 
@@ -173,7 +175,9 @@ void build_demo_server(SimServer &server);
 // A server for timing the utility: adapters (one device each, every one with its own PSID and
 // Base MAC, queries waiting query_ms), a catalog of catalog_entries entries that holds every
 // adapter's board, and in the package bench-report.xml, a discovery report of report_devices
-// devices of the catalog's boards whose actions ask for nothing.
-void build_bench_server(SimServer &server, int adapters, int catalog_entries, int query_ms, int report_devices);
+// devices of the catalog's boards whose actions ask for nothing. With burn_seconds of 0 or more, the catalog
+// offers each adapter's board a newer image, whose burn takes that long.
+void build_bench_server(SimServer &server, int adapters, int catalog_entries, int query_ms, int report_devices,
+                        int burn_seconds = -1);
 
 } // namespace sim

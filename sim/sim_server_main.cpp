@@ -24,8 +24,9 @@ std::string shell_word(const std::string &text)
 }
 
 const char *const k_usage = "usage: rovan-simserver DIR (builds the demo server there; prints shell assignments)\n"
-                           "       rovan-simserver --bench ADAPTERS CATALOG_ENTRIES QUERY_MS REPORT_DEVICES DIR\n"
-                           "       (a server for timing the utility instead)\n";
+                           "       rovan-simserver --bench ADAPTERS CATALOG_ENTRIES QUERY_MS REPORT_DEVICES "
+                           "[BURN_SECONDS] DIR\n"
+                           "       (a server for timing the utility instead; with BURN_SECONDS, newer images to burn)\n";
 
 } // namespace
 
@@ -36,7 +37,7 @@ int main(int argc, char **argv)
         std::fputs(k_usage, stdout);
         return 0;
     }
-    const bool bench = argc == 7 && first == "--bench";
+    const bool bench = (argc == 7 || argc == 8) && first == "--bench";
     // A lone word that starts with '-' is a mistyped option, not a directory to build in (./-dir is one).
     if ((argc != 2 && !bench) || (argc == 2 && first.starts_with('-'))) {
         std::fputs(k_usage, stderr);
@@ -57,7 +58,7 @@ int main(int argc, char **argv)
         sim::SimServer server(dir.string());
         if (bench)
             sim::build_bench_server(server, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]),
-                                    std::stoi(argv[5]));
+                                    std::stoi(argv[5]), argc == 8 ? std::stoi(argv[6]) : -1);
         else
             sim::build_demo_server(server);
         std::ofstream touch(marker);

@@ -2,6 +2,7 @@
 // /usr/bin/flint: "--help", and the query and burn command lines that the
 // utility runs, answered from the per-device state of the simulated server.
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -32,11 +33,11 @@ void field(const std::string &label, const std::string &value)
     std::printf("%-23s%s\n", (label + ":").c_str(), value.c_str());
 }
 
-// Notes a process of a slow query, so that a test can tell whether it was left running.
-void note_query_pid(const std::string &dev)
+// Appends one line to a file of the device, in one write: calls side by side never mix their lines.
+void note(const std::string &dev, const std::string &file, const std::string &text)
 {
-    const std::string line = std::to_string(getpid()) + "\n";
-    const int fd = open((dev + "/query_pids").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const std::string line = text + "\n";
+    const int fd = open((dev + "/" + file).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
     while (write(fd, line.data(), line.size()) < 0 && errno == EINTR) {
@@ -49,7 +50,8 @@ void note_query_pid(const std::string &dev)
 void wait_like_a_flash_read(const std::string &dev, int ms)
 {
     const pid_t helper = fork();
-    note_query_pid(dev);
+    // A test tells from these whether a slow query was left running.
+    note(dev, "query_pids", std::to_string(getpid()));
     usleep(static_cast<useconds_t>(ms) * 1000);
     if (helper == 0)
         _exit(0);
@@ -128,6 +130,12 @@ int burn(const std::string &state, const std::string &dev, const std::string &ad
     }
     std::printf("\n    Current FW version on flash:  %s\n    New FW version:               %s\n",
                 read_text(dev + "/fw_version").value_or("N/A").c_str(), version.c_str());
+    // When each burn started and ended, so that a test sees which ran side by side.
+    const auto now_ms = [] {
+        return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch()).count());
+    };
+    note(dev, "burn_starts", now_ms());
     std::printf("\nBurning FW image without signatures%s", silent ? "" : " - 0%");
     if (int seconds = number(dev + "/burn_seconds"); seconds > 0)
         sleep(static_cast<unsigned>(seconds));
@@ -146,6 +154,7 @@ int burn(const std::string &state, const std::string &dev, const std::string &ad
         return 1;
     }
     sim::state::write_text(dev + "/burned", "1");
+    note(dev, "burn_ends", now_ms());
     std::printf("%s\nRestoring signature                     - OK\n", silent ? "  - OK" : " - 100% - OK");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/burn_pool.h"
 #include "app/command_line.h"
 #include "app/discover_hw.h"
 #include "app/mode_end.h"
@@ -110,6 +111,12 @@ mode_end run(long_options_taken &taken, options &opts, std::optional<run_mode> &
         return ended(1, result_word::usage, combination_refusal(opts) + k_see_usage);
     }
 
+    // A setting that cannot be followed is refused before anything runs.
+    const char *jobs_text = std::getenv("ROVAN_BURN_JOBS");
+    const std::optional<size_t> jobs = burn_jobs(jobs_text);
+    if (!jobs && (*mode == run_mode::upgrade || *mode == run_mode::update) && burns_side_by_side(opts))
+        return ended(1, result_word::fatal, burn_jobs_refusal(jobs_text));
+
     // Two runs must never burn side by side.
     if (std::optional<std::string> busy = lock.take(system_path(k_run_lock)))
         return ended(k_status_locked, result_word::busy, busy);
@@ -117,11 +124,12 @@ mode_end run(long_options_taken &taken, options &opts, std::optional<run_mode> &
         return ended(1, result_word::fatal, refused);
 
     event_log log;
-    run_context ctx {opts, boot, log, tools};
+    burn_history history(system_path(k_burn_history));
+    run_context ctx {opts, boot, log, tools, history};
     ctx.query_time_limit_s = query_time_limit(std::getenv("ROVAN_QUERY_TIMEOUT"));
-    ctx.history = burn_history(system_path(k_burn_history));
+    ctx.burn_jobs = jobs.value_or(1);
     // Under the lock no other run is burning: a burn without an end never finished.
-    report_unfinished_burns(ctx.history, log);
+    report_unfinished_burns(history, log);
     if (std::optional<std::string> failure = log.open())
         return ended(1, result_word::fatal, failure);
     return run_mode_of(*mode, ctx);

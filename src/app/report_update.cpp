@@ -1,8 +1,10 @@
-// The report-driven update: per device of the report its plan from the catalog, then its burn, in report order.
+// The report-driven update: per device of the report its plan from the catalog, in report order; then the
+// planned burns side by side.
 #include "app/report_update.h"
 
 #include <algorithm>
 
+#include "app/burn_pool.h"
 #include "app/result_output.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
@@ -114,64 +116,61 @@ std::optional<device_plan> plan_device(run_context &ctx, firmware_catalog &catal
     return planned;
 }
 
-// What handling a planned burn did.
-struct device_result {
-    std::optional<burn_result> burn {};    // when the tool ran, or was to run
-    std::optional<std::string> failure {}; // why the device was not burned, or its burn failed
-    bool abandon = false;                 // a code-named image that could not be resolved ends the run
-    int signal = 0;                       // held back meanwhile: the run ends by it
+// A code-named image resolved through getmlnxinfo before its device is burned.
+struct resolved_image {
+    catalog_image image {};
+    std::optional<std::string> failure {}; // why it could not be resolved: the run ends
+    int signal = 0;                        // held back meanwhile: the run ends by it
 };
+
+// The image to burn into a planned device: a code-named one is resolved, which also puts the address into a command.
+resolved_image resolve_image(run_context &ctx, const report_device &device, const catalog_image &image)
+{
+    if (image.file->find("Tamaro") == std::string::npos)
+        return {.image = image};
+    nic_info resolving = device.rec;
+    resolving.images = {image};
+    const image_resolution resolution = modify_imagename(ctx, resolving, nullptr);
+    resolved_image resolved {.image = resolving.images[0], .signal = resolution.signal};
+    // A signal during the resolution ends the run by that signal, nothing more said of the device.
+    if (resolved.signal != 0 || (!resolution.failure && has_image_name(resolved.image)))
+        return resolved;
+    log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Error in finding the image for Tamaro/Kestrel2\n");
+    resolved.failure = "the image of " + *device.rec.pbus_info + " could not be resolved: " +
+                       resolution.failure.value_or("getmlnxinfo's answer names no image file");
+    return resolved;
+}
 
 // A report is edited by hand or by a deployment manager: the adapter is burned only when it is the
 // board the report names. The live PSID and version become the device's, for the burn's history.
-device_result check_board(run_context &ctx, report_device &device)
+// Why it is not to be burned; nothing when it is.
+std::optional<std::string> check_board(run_context &ctx, report_device &device)
 {
     nic_info &rec = device.rec;
-    const near_burn_answer near = query_device_near_burn(ctx, *rec.pbus_info);
-    const query_answer &answer = near.answer;
+    const query_answer answer = query_flash_device(ctx, *rec.pbus_info);
     const bool answered = answer.psid.value && answer.psid.rc == 0;
     if (answered && *answer.psid.value == device.firmware_id) {
         rec.psid = answer.psid.value;
         if (answer.fw_version.value && answer.fw_version.rc == 0)
             rec.current = parseversions(*answer.fw_version.value);
-        return {.signal = near.signal};
+        return std::nullopt;
     }
     const std::string board = answered ? *answer.psid.value : std::string("no answer");
     log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: ", *rec.pbus_info, " is board ", board,
                        ", the report says ", device.firmware_id, "; not flashed\n");
-    return {.failure = *rec.pbus_info + " was not burned: " +
-                       (answered ? "it is board " + board : std::string("it did not answer")) + ", the report says " +
-                       device.firmware_id,
-            .signal = near.signal};
+    return *rec.pbus_info + " was not burned: " +
+           (answered ? "it is board " + board : std::string("it did not answer")) + ", the report says " +
+           device.firmware_id;
 }
 
-// The burn of a planned device: its code-named image resolved, its live board checked, then burned.
-device_result update_device(run_context &ctx, report_device &device, catalog_image image)
+// What share one flash, which two burns must not write at once: the PCI device, and the adapter (its board
+// and base MAC) when the report names both.
+std::vector<std::string> flash_keys(const report_device &device)
 {
-    // The resolution finds the image to burn, and puts the address into a command.
-    if (image.file->find("Tamaro") != std::string::npos) {
-        nic_info resolving = device.rec;
-        resolving.images = {image};
-        const image_resolution resolution = modify_imagename(ctx, resolving, nullptr);
-        image = resolving.images[0];
-        // A signal during the resolution ends the run by that signal, nothing more said of the device.
-        if (resolution.signal != 0)
-            return {.abandon = true, .signal = resolution.signal};
-        if (resolution.failure || !has_image_name(image)) {
-            log_mellanox_event(ctx.log, LOG_ERROR,
-                               "read_discovery_report: Error in finding the image for Tamaro/Kestrel2\n");
-            return {.failure = "the image of " + *device.rec.pbus_info + " could not be resolved: " +
-                               resolution.failure.value_or("getmlnxinfo's answer names no image file"),
-                    .abandon = true};
-        }
-    }
-    device_result checked = check_board(ctx, device);
-    if (checked.failure || checked.signal != 0)
-        return checked;
-    device_result burned {.burn = do_update_firmware(ctx, device.rec, image, burn_source::report)};
-    burned.failure = burned.burn->failure;
-    burned.signal = burned.burn->signal;
-    return burned;
+    std::vector<std::string> keys = {device.rec.address->device().text()};
+    if (device.rec.pcurrent_mac && !device.rec.pcurrent_mac->empty())
+        keys.push_back(device.firmware_id + " " + format_mac(*device.rec.pcurrent_mac));
+    return keys;
 }
 
 // The device as the result document shows it.
@@ -223,38 +222,65 @@ mode_end read_discovery_report(run_context &ctx)
     if (!devices)
         return ended(2, result_word::failed, "cannot read the report " + path + ": " + unreadable);
 
+    // Each device planned in report order, its refusal said in its turn; the planned burns then side by side.
     firmware_catalog catalog;
     std::vector<device_plan> plans(devices->size());
+    std::vector<std::optional<std::string>> failures(devices->size());
     burn_results burns(devices->size());
-    size_t errors = 0;
-    std::optional<std::string> first_failure; // of a device asked for, the first that was not burned
     std::optional<mode_end> end;
-    for (size_t i = 0; i < devices->size() && !end; ++i) {
+    size_t handled = 0; // the devices planned: all, unless the run ended early
+    burn_pool pool(ctx, devices->size());
+    for (; handled < devices->size() && !end; ++handled) {
+        const size_t i = handled;
         report_device &device = (*devices)[i];
-        std::optional<device_plan> planned = plan_device(ctx, catalog, device, i);
+        run_context planning = pool.context(i);
+        std::optional<device_plan> planned = plan_device(planning, catalog, device, i);
         if (!planned) {
             end = ended(1, result_word::fatal, catalog.failure());
             break;
         }
         plans[i] = std::move(*planned);
-        std::optional<std::string> failure = plans[i].plan.refusal;
-        if (!failure && plans[i].plan.image) {
-            device_result result = update_device(ctx, device, *plans[i].plan.image);
-            burns[i] = std::move(result.burn);
-            failure = result.failure;
-            if (result.signal != 0)
-                end = ended_by_signal(result.signal);
-            else if (result.abandon)
-                end = ended(2, result_word::failed, failure);
+        failures[i] = plans[i].plan.refusal;
+        if (!failures[i] && plans[i].plan.image) {
+            resolved_image resolved = resolve_image(planning, device, *plans[i].plan.image);
+            failures[i] = resolved.failure;
+            if (resolved.signal != 0)
+                end = ended_by_signal(resolved.signal);
+            else if (resolved.failure) {
+                end = ended(2, result_word::failed, resolved.failure);
+                end->reason_said = true; // below
+            } else
+                pool.add({.record = i,
+                          .flash_keys = flash_keys(device),
+                          .check = [&, i](run_context &checking) {
+                              failures[i] = check_board(checking, (*devices)[i]);
+                              if (failures[i])
+                                  say(checking, *failures[i]);
+                              return !failures[i];
+                          },
+                          .burn = [&, i, image = resolved.image](run_context &burning) {
+                              burns[i] = do_update_firmware(burning, (*devices)[i].rec, image, burn_source::report);
+                              failures[i] = burns[i]->failure;
+                              if (failures[i])
+                                  say(burning, *failures[i]);
+                          }});
         }
-        errors += failure ? 1 : 0;
         // A device that asked for nothing fails the run only with every other device.
-        if (failure && device.rec.has(nic_flash_requested)) {
-            say(*failure);
-            first_failure = first_failure ? first_failure : failure;
-            if (end && !end->signal)
-                end->reason_said = true;
-        }
+        if (failures[i] && device.rec.has(nic_flash_requested))
+            say(planning, *failures[i]);
+    }
+    // A signal during a resolution ends the run before any burn starts.
+    if (!end || !end->signal) {
+        if (const int signal = pool.run())
+            end = ended_by_signal(signal);
+    }
+
+    size_t errors = 0;
+    std::optional<std::string> first_failure; // of a device asked for, the first that was not burned
+    for (size_t i = 0; i < handled; ++i) {
+        errors += failures[i] ? 1 : 0;
+        if (failures[i] && (*devices)[i].rec.has(nic_flash_requested) && !first_failure)
+            first_failure = failures[i];
     }
     if (!end)
         end = update_status(ctx, *devices, errors, first_failure);

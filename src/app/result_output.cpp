@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/console.h"
 #include "platform/fd_write.h"
 #include "platform/paths.h"
 
@@ -14,6 +15,11 @@ void say(const std::string &reason)
     std::fflush(stdout);
     std::fprintf(stderr, "rovan: %s\n", reason.c_str());
     std::fflush(stderr);
+}
+
+void say(const run_context &ctx, const std::string &reason)
+{
+    console_write(ctx, STDERR_FILENO, "rovan: " + reason + "\n");
 }
 
 result_output::result_output(bool json) : json_(json)

@@ -4,9 +4,12 @@
 #include <string>
 
 #include "core/run_result.h"
+#include "core/run_state.h"
 
 // "rovan: <reason>" on standard error: why the run or an adapter failed, or why the run ended early.
 void say(const std::string &reason);
+// The same for an adapter, in its console block when it has one.
+void say(const run_context &ctx, const std::string &reason);
 
 // With --json, standard output carries the result document and nothing else: from construction until
 // write(), what the run (and every program it starts) writes there goes to standard error instead:

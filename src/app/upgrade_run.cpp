@@ -1,9 +1,11 @@
-// The upgrade run: inventory, then per port the answer, its plan and its burn; the status from them all.
+// The upgrade run: inventory, then per port the answer, its plan and its burn (side by side where nobody is
+// asked); the status from them all.
 #include "app/upgrade_run.h"
 #include "app/run_steps.h"
 
 #include <algorithm>
 
+#include "app/burn_pool.h"
 #include "app/result_output.h"
 #include "core/console.h"
 #include "discovery/inventory.h"
@@ -13,8 +15,9 @@
 namespace {
 
 // Asks for and burns each port with catalog images, in order, until the operator quits or a signal
-// held back during a burn ends the run; after a "continue" no later port is asked or burned.
-void upgrade_ports(run_context &ctx, const inventory &inv, run_plan &plan, burn_results &burns)
+// held back during a burn ends the run; after a "continue" no later port is asked or burned. The
+// signal held, 0 when none came.
+int upgrade_ports(run_context &ctx, const inventory &inv, run_plan &plan, burn_results &burns)
 {
     bool asking = true, burned_before = false;
     for (size_t i = 0; i < inv.ports.size() && asking; ++i) {
@@ -34,21 +37,48 @@ void upgrade_ports(run_context &ctx, const inventory &inv, run_plan &plan, burn_
         if (burns[i]->failure)
             say(*burns[i]->failure);
         if (burns[i]->signal != 0)
-            return;
+            return burns[i]->signal;
     }
+    return 0;
+}
+
+// Where nobody is asked (-s, -y): every port planned in order, then the planned burns side by side.
+// Returns the signal held back meanwhile, 0 when none came.
+int upgrade_side_by_side(run_context &ctx, const inventory &inv, run_plan &plan, burn_results &burns)
+{
+    burn_pool pool(ctx, inv.ports.size());
+    for (size_t i = 0; i < inv.ports.size(); ++i) {
+        const nic_info &nic = inv.ports[i];
+        if (nic.images.empty())
+            continue;
+        run_context port = pool.context(i);
+        plan.adapters[i] = plan_upgrade_port(nic, ctx.opts, select_firmware(port, nic));
+        if (plan.adapters[i].decision != adapter_decision::burn)
+            continue;
+        pool.add({.record = i,
+                  .flash_keys = {nic.address ? nic.address->device().text() : nic.pbus_info.value_or("")},
+                  .burn = [&, i](run_context &burning) {
+                      burns[i] = do_update_firmware(burning, inv.ports[i], *plan.adapters[i].image,
+                                                    burn_source::upgrade_run);
+                      if (burns[i]->failure)
+                          say(burning, *burns[i]->failure);
+                  }});
+    }
+    if (!pool.empty())
+        log_waiting_notice(ctx.log);
+    return pool.run();
 }
 
 // The status of a run whose ports were all offered (or the operator quit), with its closing message.
-mode_end upgrade_status(const run_context &ctx, const inventory &inv, const run_plan &plan, const burn_results &burns)
+mode_end upgrade_status(const run_context &ctx, const inventory &inv, const run_plan &plan, const burn_results &burns,
+                        int signal)
 {
     if (plan.quit) {
         print_message(ctx, "\nFirmware upgrade cancelled by User \n");
         return ended(3, result_word::quit, "the operator quit at the prompt");
     }
-    for (const std::optional<burn_result> &burn : burns) {
-        if (burn && burn->signal != 0)
-            return ended_by_signal(burn->signal);
-    }
+    if (signal != 0)
+        return ended_by_signal(signal);
     const auto current = std::ranges::count_if(
         plan.adapters, [](const adapter_plan &p) { return p.decision == adapter_decision::skip_current; });
     if (current == inv.mellanox_ports)
@@ -80,8 +110,9 @@ mode_end fwupg(run_context &ctx)
         end = inv.status == inventory_status::no_mellanox ? ended(1, result_word::failed, "no Mellanox adapter found")
                                                           : ended(2, result_word::failed, "no adapter could be queried");
     } else {
-        upgrade_ports(ctx, inv, plan, burns);
-        end = upgrade_status(ctx, inv, plan, burns);
+        const int signal = burns_side_by_side(ctx.opts) ? upgrade_side_by_side(ctx, inv, plan, burns)
+                                                         : upgrade_ports(ctx, inv, plan, burns);
+        end = upgrade_status(ctx, inv, plan, burns, signal);
     }
     finish_inventory_mode(ctx, inv, plan, burns, end);
     return end;

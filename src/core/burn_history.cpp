@@ -187,6 +187,15 @@ bool for_each_line(int fd, off_t at, const std::function<void(const std::string 
     return true;
 }
 
+// The record on disk before the burn goes on. Outside the lock: burns side by side wait for the disk together.
+// The error of a sync that failed, 0 when it did not.
+int sync_and_close(int fd)
+{
+    const int err = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return err;
+}
+
 void sync_directory(const std::string &dir)
 {
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -208,23 +217,44 @@ std::string utc_time_text()
     return text;
 }
 
+burn_history::burn_history(burn_history &&other) noexcept
+    : path_(std::move(other.path_)), failure_noticed_(other.failure_noticed_), all_finished_(other.all_finished_),
+      run_start_written_(other.run_start_written_)
+{
+}
+
+burn_history &burn_history::operator=(burn_history &&other) noexcept
+{
+    path_ = std::move(other.path_);
+    failure_noticed_ = other.failure_noticed_;
+    all_finished_ = other.all_finished_;
+    run_start_written_ = other.run_start_written_;
+    return *this;
+}
+
 void burn_history::note_failure(const std::string &reason)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    note_failure_locked(reason);
+}
+
+void burn_history::note_failure_locked(const std::string &reason)
 {
     if (!failure_noticed_)
         std::fprintf(stderr, "rovan: the burn history cannot be written: %s\n", reason.c_str());
     failure_noticed_ = true;
 }
 
-// One write and an fsync per record, so that a record is whole and on disk before the burn goes on.
-bool burn_history::append(std::string line)
+// One write per record, under the lock, so that records of burns side by side are whole and never cut
+// off by another's repair. Answers the open history for the record's sync; -1, the failure noted, when
+// the record could not be written.
+int burn_history::write_locked(std::string line)
 {
-    if (path_.empty())
-        return true;
     const std::string dir = std::filesystem::path(path_).parent_path().string();
     if (mkdir(dir.c_str(), 0755) == 0)
         chmod(dir.c_str(), 0755); // whatever the umask
     else if (errno != EEXIST)
-        return note_failure(std::strerror(errno)), false;
+        return note_failure_locked(std::strerror(errno)), -1;
 
     std::string reason;
     bool created = true;
@@ -234,7 +264,7 @@ bool burn_history::append(std::string line)
         fd = open_regular(path_, O_RDWR | O_APPEND, reason);
     }
     if (fd < 0)
-        return note_failure(reason), false;
+        return note_failure_locked(reason), -1;
     if (created) {
         fchmod(fd, 0644);
         sync_directory(dir);
@@ -245,27 +275,47 @@ bool burn_history::append(std::string line)
     if (before > 0 && pread(fd, &last, 1, before - 1) == 1 && last != '\n')
         line.insert(0, 1, '\n');
     const ssize_t written = write(fd, line.data(), line.size());
-    int err = written < 0 ? errno : ENOSPC;
-    if (written == static_cast<ssize_t>(line.size())) {
-        if (fsync(fd) == 0) {
-            close(fd);
-            return true;
-        }
-        err = errno;
-    } else if (written > 0 && before >= 0) {
-        // Half a record would spoil the next one written after it.
+    if (written == static_cast<ssize_t>(line.size()))
+        return fd;
+    const int err = written < 0 ? errno : ENOSPC;
+    // Half a record would spoil the next one written after it.
+    if (written > 0 && before >= 0)
         [[maybe_unused]] const int cut = ftruncate(fd, before);
-    }
     close(fd);
-    note_failure(std::strerror(err));
-    return false;
+    note_failure_locked(std::strerror(err));
+    return -1;
+}
+
+bool burn_history::append(std::string line)
+{
+    if (path_.empty())
+        return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const int fd = write_locked(std::move(line));
+    lock.unlock();
+    if (fd < 0)
+        return false;
+    if (const int err = sync_and_close(fd)) {
+        note_failure(std::strerror(err));
+        return false;
+    }
+    return true;
 }
 
 void burn_history::append_start(const burn_record &burn)
 {
-    if (all_finished_ && !run_start_written_) {
-        run_start_written_ = true;
-        append(line_of(json {{"event", "run-start"}, {"time", utc_time_text()}, {"pid", burn.pid}}));
+    if (path_.empty())
+        return;
+    {
+        // Before the run's first burn-start, whichever burn writes it first.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (all_finished_ && !run_start_written_) {
+            run_start_written_ = true;
+            const int fd =
+                write_locked(line_of(json {{"event", "run-start"}, {"time", utc_time_text()}, {"pid", burn.pid}}));
+            if (const int err = fd < 0 ? 0 : sync_and_close(fd))
+                note_failure_locked(std::strerror(err));
+        }
     }
     append(line_of(record_json("burn-start", burn)));
 }

@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -42,6 +43,11 @@ public:
     // A history that keeps nothing: what a run context starts with until main names the file.
     burn_history() = default;
     explicit burn_history(std::string path) : path_(std::move(path)) {}
+    // The state moves, the lock stays: only while no burn runs.
+    burn_history(burn_history &&other) noexcept;
+    burn_history &operator=(burn_history &&other) noexcept;
+
+    // Both appends may be called from several threads at once; each record is written whole.
 
     void append_start(const burn_record &burn);
     // False when the record could not be written.
@@ -58,9 +64,13 @@ public:
     burn_ends_seen ends() const;
 
 private:
+    // One write and an fsync per record, so that a record is whole and on disk before the burn goes on.
     bool append(std::string line);
+    int write_locked(std::string line);
     void note_failure(const std::string &reason);
+    void note_failure_locked(const std::string &reason);
 
+    std::mutex mutex_; // guards the file's records and the flags below
     std::string path_;
     bool failure_noticed_ = false;
     bool all_finished_ = false;

@@ -1,10 +1,13 @@
-// Console output, the y/n/q prompt with its logged exchange, and do_command.
+// Console output (at once, or into an adapter's block), the y/n/q prompt with its logged exchange, and do_command.
 #include "core/console.h"
 
 #include <cstdio>
 #include <optional>
 
+#include <unistd.h>
+
 #include "core/event_log.h"
+#include "platform/fd_write.h"
 #include "platform/tools.h"
 
 namespace {
@@ -28,6 +31,22 @@ std::optional<std::string> read_prompt_line()
 }
 } // namespace
 
+bool console_write(const run_context &ctx, int fd, std::string_view text)
+{
+    if (ctx.console) {
+        ctx.console->write(fd, text);
+        return true;
+    }
+    std::fflush(stdout);
+    return write_all(fd, text.data(), text.size());
+}
+
+void console_progress(const run_context &ctx, const std::string &line)
+{
+    if (ctx.console)
+        ctx.console->progress(line);
+}
+
 void print_message(const options &opts, const std::string &msg)
 {
     if (opts.console_silenced())
@@ -38,7 +57,8 @@ void print_message(const options &opts, const std::string &msg)
 
 void print_message(const run_context &ctx, const std::string &msg)
 {
-    print_message(ctx.opts, msg);
+    if (!ctx.opts.console_silenced())
+        console_write(ctx, STDOUT_FILENO, msg);
 }
 
 answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, const std::string &yorn)
@@ -76,9 +96,8 @@ answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, c
     return answer::no;
 }
 
-int do_command(tool_runner &tools, const std::string &command)
+int do_command(const run_context &ctx, const std::string &command)
 {
-    std::printf("%s \n", command.c_str());
-    std::fflush(stdout);
-    return tools.shell(command);
+    console_write(ctx, STDOUT_FILENO, command + " \n");
+    return ctx.tools.shell(command);
 }

@@ -1,9 +1,30 @@
-// Console messages, the operator's prompt and echoed shell commands.
+// Console messages, the operator's prompt, echoed shell commands, and where an adapter's console text goes.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/run_state.h"
+
+// The console text of one adapter while adapters are handled side by side (ordered_console): kept
+// in the adapter's block, written in the adapters' order.
+class console_block {
+public:
+    // Text meant for a descriptor (standard output or error), as it would have been written there.
+    virtual void write(int fd, std::string_view text) = 0;
+    // A progress line of the run's own, no part of the block: written at once, when the console shows them.
+    virtual void progress(const std::string &line) = 0;
+
+protected:
+    ~console_block() = default;
+};
+
+// Writes console text for a descriptor: into the context's block when it has one, else at once.
+// False once the console stopped taking output.
+bool console_write(const run_context &ctx, int fd, std::string_view text);
+
+// A progress line for the operator ("rovan: burning ..."), shown while burns run side by side.
+void console_progress(const run_context &ctx, const std::string &line);
 
 // Console message, unless the run is silent or reads or writes a report.
 void print_message(const options &opts, const std::string &msg);
@@ -16,4 +37,4 @@ enum class answer { yes, no, quit, continue_all };
 answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, const std::string &yorn);
 
 // Echoes a shell command, runs it and returns its exit status.
-int do_command(tool_runner &tools, const std::string &command);
+int do_command(const run_context &ctx, const std::string &command);

@@ -12,6 +12,7 @@ const char *const LOG_ERROR = "[ERROR]    ";
 std::optional<std::string> event_log::open()
 {
     static const char log_name[] = "mstflint.log";
+    const std::lock_guard<std::mutex> lock(mutex_);
     file_.reset(std::fopen(log_name, "a"));
     if (!file_) {
         const int err = errno;
@@ -19,20 +20,27 @@ std::optional<std::string> event_log::open()
         return std::string("cannot open ") + log_name + ": " + std::strerror(err);
     }
     for (const auto &[tag, text] : pending_)
-        write(tag, text);
+        write_locked(tag, text);
     pending_.clear();
     return std::nullopt;
 }
 
 void event_log::write_when_open(const char *tag, const std::string &text)
 {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (file_)
-        write(tag, text);
+        write_locked(tag, text);
     else
         pending_.emplace_back(tag, text);
 }
 
 void event_log::write(const char *tag, const std::string &text)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    write_locked(tag, text);
+}
+
+void event_log::write_locked(const char *tag, const std::string &text)
 {
     if (!file_)
         return;

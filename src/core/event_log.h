@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,9 +27,11 @@ private:
     template <typename... Pieces>
     friend void log_mellanox_event(event_log &log, const char *pevent_tag, const Pieces &...pieces);
     // Appends one entry and flushes it; nothing before open(). An entry that
-    // cannot be written goes to standard error instead.
+    // cannot be written goes to standard error instead. Entries from several threads at once are each written whole.
     void write(const char *tag, const std::string &text);
+    void write_locked(const char *tag, const std::string &text);
 
+    std::mutex mutex_; // guards the file and what follows
     struct closer {
         void operator()(FILE *f) const { std::fclose(f); }
     };

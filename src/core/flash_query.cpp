@@ -86,14 +86,6 @@ result_unqueried unqueried_of(const std::string &address, const query_answer &an
     return why;
 }
 
-near_burn_answer query_device_near_burn(run_context &ctx, const std::string &address)
-{
-    const query_signal_guard signals;
-    near_burn_answer near {.answer = query_flash_device(ctx, address)};
-    near.signal = query_signal();
-    return near;
-}
-
 int query_time_limit(const char *text)
 {
     if (!text || *text < '0' || *text > '9')

@@ -53,14 +53,6 @@ query_answer query_flash_device(run_context &ctx, const std::string &address);
 // the shell would not have found: status 127), its exit status, or an answer without them.
 result_unqueried unqueried_of(const std::string &address, const query_answer &answer);
 
-// A query outside the inventory, next to a burn, and the signal that ended it.
-struct near_burn_answer {
-    query_answer answer;
-    int signal = 0; // interrupt, quit, hang-up or terminate, which ended the query: the run ends by it
-};
-// Interrupt, quit, hang-up and terminate end the query instead of the process.
-near_burn_answer query_device_near_burn(run_context &ctx, const std::string &address);
-
 // The query time limit in seconds from the text of ROVAN_QUERY_TIMEOUT: a whole number of at least
 // 1; the default when the text is absent or anything else.
 int query_time_limit(const char *text);

@@ -1,10 +1,13 @@
 // The state of one run: the options read once and the context passed down.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "core/burn_history.h"
 
+class burn_turn;
+class console_block;
 class event_log;
 class tool_runner;
 
@@ -35,12 +38,16 @@ struct boot_state {
 // Seconds a flash-tool query may run when ROVAN_QUERY_TIMEOUT does not say otherwise.
 inline constexpr int k_default_query_time_limit_s = 60;
 
-// Everything a mode and the steps below it work on, owned by main.
+// Everything a mode and the steps below it work on, owned by main. Adapters handled side by side each
+// work on a copy that shares all but the console and the turns.
 struct run_context {
     const options &opts;
     boot_state boot;
     event_log &log;
     tool_runner &tools;
+    burn_history &history; // keeps nothing until main names the file
     int query_time_limit_s = k_default_query_time_limit_s; // a query still running then is ended
-    burn_history history {}; // keeps nothing until main names the file
+    size_t burn_jobs = 1;            // most burns side by side, where no question is asked (ROVAN_BURN_JOBS)
+    console_block *console = nullptr; // the adapter's block of console text; none: the console at once
+    burn_turn *turns = nullptr;       // the burn's turn among burns side by side; none: one burn at a time
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "core/burn_history.h"
+#include "core/burn_turns.h"
 #include "core/console.h"
 #include "core/flash_query.h"
 #include "core/package_files.h"
@@ -80,7 +82,10 @@ void report_success(run_context &ctx, const nic_info &nic, const std::string &ma
 bool burn_verified(run_context &ctx, const nic_info &nic, const std::string &mac, const fw_version &image,
                    burn_result &result)
 {
-    const query_answer answer = query_flash_device(ctx, nic.pbus_info.value_or(""));
+    const query_answer answer = [&] {
+        const query_turn turn(ctx.turns);
+        return query_flash_device(ctx, nic.pbus_info.value_or(""));
+    }();
     const opt_text &reported = answer.fw_version.value;
     const bool read = reported && answer.fw_version.rc == 0;
     if (read)
@@ -117,7 +122,7 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
 
     // Without its output file a search would read standard input instead.
     const int found =
-        output_file.empty() ? 1 : do_command(ctx.tools, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
+        output_file.empty() ? 1 : do_command(ctx, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
     if (found == 0)
         log_mellanox_event(ctx.log, LOG_ERROR, "Fimware upgrade on this device is not supported\n ", fwupg_cmd, "\n");
     else
@@ -133,19 +138,26 @@ burn_record history_record(const nic_info &nic, const std::string &image_path, c
 }
 
 // Runs the tool on one image, verifies and judges the outcome, with the burn's start and end in
-// the history.
+// the history. With turns, the burn's turn is given back once the tool has ended.
 void burn_and_record(run_context &ctx, const nic_info &nic, const std::string &mac, const fw_version &image,
                      burn_result &result)
 {
     const std::string &image_path = result.burn.image;
+    const std::string bus = nic.pbus_info.value_or("");
     // Close-on-exec: the tool gets its output pipe, not this file.
     temp_file output(system_path("/tmp/dataXXXXXX"), O_CLOEXEC);
-    const flash_burn_command cmd = flash_burn_arguments(ctx, nic.pbus_info.value_or(""), image_path);
+    const flash_burn_command cmd = flash_burn_arguments(ctx, bus, image_path);
     const burn_record burn = history_record(nic, image_path, image);
     ctx.history.append_start(burn);
+    console_progress(ctx, "rovan: burning " + bus + " " + result.burn.from + " -> " + result.burn.to);
     const auto started = std::chrono::steady_clock::now();
-    const burn_outcome outcome = ctx.tools.burn(cmd.path, cmd.argv, output.fd());
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    const burn_outcome outcome =
+        ctx.tools.burn(cmd.path, cmd.argv, output.fd(),
+                       [&ctx](int fd, std::string_view piece) { return console_write(ctx, fd, piece); });
+    const auto tool_ended = std::chrono::steady_clock::now();
+    if (ctx.turns)
+        ctx.turns->give();
+    const std::chrono::duration<double> took = tool_ended - started;
     result.burn.tool_status = outcome.started && outcome.exited ? std::optional(outcome.exit_code) : std::nullopt;
     result.burn.seconds = std::round(took.count() * 1000) / 1000;
     result.burn.tool_output = last_lines(output.fd());
@@ -158,13 +170,16 @@ void burn_and_record(run_context &ctx, const nic_info &nic, const std::string &m
         ctx.history.append_end(burn, end);
         if (verified)
             report_success(ctx, nic, mac);
-        return;
+    } else {
+        ctx.history.append_end(burn, end);
+        std::string command_line = cmd.path;
+        for (size_t i = 1; i < cmd.argv.size(); ++i)
+            command_line += " " + cmd.argv[i];
+        report_failure(ctx, nic, outcome, output.name(), command_line, result);
     }
-    ctx.history.append_end(burn, end);
-    std::string command_line = cmd.path;
-    for (size_t i = 1; i < cmd.argv.size(); ++i)
-        command_line += " " + cmd.argv[i];
-    report_failure(ctx, nic, outcome, output.name(), command_line, result);
+    const std::chrono::duration<double> all = std::chrono::steady_clock::now() - started;
+    console_progress(ctx, "rovan: " + bus + " done in " + std::to_string(std::lround(all.count())) + " s: " +
+                              end.outcome);
 }
 
 } // namespace

@@ -14,7 +14,9 @@ enum class burn_source { upgrade_run, report };
 
 // Burns one image into one adapter: the tool's run between its two history records, verified by a
 // query, the outcome logged, all under one signal hold whose signal the result carries. Touches
-// nothing shared but the log and the burn history.
+// nothing shared but the log and the burn history; its console text goes to ctx.console. With
+// ctx.turns, the caller's burn turn goes back once the tool has ended, and the verifying query takes
+// a query's turn. Several may run at once, each on its own adapter.
 burn_result do_update_firmware(run_context &ctx, const nic_info &nic, const catalog_image &image, burn_source source);
 
 // The entry that a run logs once, before its first burn.

@@ -67,7 +67,7 @@ std::optional<std::string> get_mlnx_info(run_context &ctx, const std::string &cm
                                          const std::string &dataFile, const char *delimiter)
 {
     data.clear();
-    const int status = do_command(ctx.tools, cmd);
+    const int status = do_command(ctx, cmd);
     if (status != 0) {
         log_mellanox_event(ctx.log, LOG_ERROR, "command failed: ", cmd, "\n");
         return "getmlnxinfo exited with status " + std::to_string(status);

@@ -1,13 +1,15 @@
 // Running outside programs: through the shell, and the flash tool's burn out of reach of signals; holding signals back.
 #include "platform/process.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
-#include <type_traits>
+#include <mutex>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -87,16 +89,20 @@ std::optional<std::vector<std::string>> read_command_lines(const std::string &co
 
 namespace {
 
-volatile sig_atomic_t g_held_signal = 0;
+std::atomic<int> g_held_signal {0};
+static_assert(std::atomic<int>::is_always_lock_free, "set by a signal handler");
+std::mutex g_hold_mutex; // guards the depth and the saved handling
 int g_hold_depth = 0;
+struct sigaction g_saved[std::size(k_held_signals)] {};
 
 void hold_signal(int sig)
 {
-    g_held_signal = sig;
+    g_held_signal.store(sig);
 }
 
 // The pipe ends are close-on-exec: the tool keeps only the copies made here.
-[[noreturn]] void exec_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, int err_fd,
+// The argument list is made before the fork: another thread may hold the allocator's lock meanwhile.
+[[noreturn]] void exec_tool(const std::string &path, const std::vector<char *> &args, int out_fd, int err_fd,
                             int capture_fd)
 {
     // A burn cut short can leave the adapter without firmware: no Ctrl-C, hang-up or signal to our process
@@ -129,19 +135,20 @@ void hold_signal(int sig)
             close(in[0]);
         }
     }
-    std::vector<char *> args;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
     execv(path.c_str(), args.data());
     _exit(1);
 }
 
 } // namespace
 
-burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd)
+burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd,
+                            const burn_echo &echo)
 {
     burn_outcome outcome;
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     std::fflush(nullptr);
     // The tool's standard output and error, each copied to ours.
     int out[2], err[2];
@@ -160,7 +167,7 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
         return outcome;
     }
     if (pid == 0)
-        exec_tool(path, argv, out[1], err[1], capture_fd);
+        exec_tool(path, args, out[1], err[1], capture_fd);
     outcome.started = true;
     close(out[1]);
     close(err[1]);
@@ -186,7 +193,8 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
             }
             if (n <= 0)
                 return;
-            if (s.console >= 0 && !write_all(s.console, buf, static_cast<size_t>(n)))
+            const std::string_view piece(buf, static_cast<size_t>(n));
+            if (s.console >= 0 && !(echo ? echo(s.console, piece) : write_all(s.console, buf, piece.size())))
                 s.console = -1;
             if (capture_fd >= 0)
                 write_all(capture_fd, buf, static_cast<size_t>(n));
@@ -231,30 +239,35 @@ burn_outcome run_flash_tool(const std::string &path, const std::vector<std::stri
 
 signal_hold::signal_hold()
 {
+    const std::lock_guard<std::mutex> lock(g_hold_mutex);
     if (g_hold_depth++ > 0)
         return;
-    outermost_ = true;
-    g_held_signal = 0;
+    g_held_signal.store(0);
     struct sigaction sa {};
     sa.sa_handler = hold_signal;
     sigemptyset(&sa.sa_mask);
-    static_assert(std::size(k_held_signals) == std::extent_v<decltype(saved_)>, "one saved action per signal");
     for (size_t i = 0; i < std::size(k_held_signals); ++i)
-        sigaction(k_held_signals[i], &sa, &saved_[i]);
+        sigaction(k_held_signals[i], &sa, &g_saved[i]);
 }
 
 signal_hold::~signal_hold()
 {
-    --g_hold_depth;
-    if (!outermost_)
+    const std::lock_guard<std::mutex> lock(g_hold_mutex);
+    if (--g_hold_depth > 0)
         return;
     for (size_t i = 0; i < std::size(k_held_signals); ++i)
-        sigaction(k_held_signals[i], &saved_[i], nullptr);
+        sigaction(k_held_signals[i], &g_saved[i], nullptr);
 }
 
 int signal_hold::held() const
 {
-    return g_held_signal;
+    return g_held_signal.load();
+}
+
+int held_signal()
+{
+    const std::lock_guard<std::mutex> lock(g_hold_mutex);
+    return g_hold_depth > 0 ? g_held_signal.load() : 0;
 }
 
 void act_on_deferred_signal(int sig)

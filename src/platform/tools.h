@@ -20,8 +20,9 @@ public:
     // run_query_tool. Called from several threads at once.
     virtual query_lines query(const std::string &path, const std::vector<std::string> &argv,
                               const std::vector<std::string> &labels, int time_limit_s) = 0;
-    // Runs the flash tool's burn without a shell; see run_flash_tool.
-    virtual burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) = 0;
+    // Runs the flash tool's burn without a shell; see run_flash_tool. Called from several threads at once.
+    virtual burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd,
+                              const burn_echo &echo) = 0;
 };
 
 // The real programs of the system.
@@ -37,8 +38,9 @@ public:
     {
         return run_query_tool(path, argv, labels, time_limit_s);
     }
-    burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd) override
+    burn_outcome burn(const std::string &path, const std::vector<std::string> &argv, int capture_fd,
+                      const burn_echo &echo) override
     {
-        return run_flash_tool(path, argv, capture_fd);
+        return run_flash_tool(path, argv, capture_fd, echo);
     }
 };

@@ -207,6 +207,11 @@ TEST(Control, EveryRunEndsWithItsResultDocument)
              {{"-d", "none/r.xml"}, [&](auto &s) { add_port(s, {.address = A}); }, 2, "failed",
               "cannot write the report none/r.xml: "},
              {{"-u", "r.xml"}, {}, 2, "failed", "cannot read the report r.xml: No such file or directory"},
+             // Refused before anything runs, in each mode that burns side by side.
+             {{"-s"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"0\", not a positive whole number of burns at a time",
+              [](const json &, auto &, auto &s) { EXPECT_TRUE(s.tool_calls().empty()); }, "", {{"ROVAN_BURN_JOBS", "0"}}},
+             {{"-u", "r.xml"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"2x\"", {}, "", {{"ROVAN_BURN_JOBS", "2x"}}},
+             {{"-y"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"\"", {}, "", {{"ROVAN_BURN_JOBS", ""}}},
              // Every action of a report -d wrote: upgrade, rewrite, downgrade, and Nothing for a board without image.
              {{"-u", "nicdiscovery.xml"}, [&](auto &s) {
                   for (const auto &[address, version] : std::vector<std::pair<std::string, std::string>> {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +56,7 @@ void ports(sim::SimServer &server, sim::FlashDevice a, const std::string &b_inst
     server.set_catalog({entry});
 }
 
+// The burns the flash tool was given, in address order (side by side, they start in any).
 Burns burns(const sim::SimServer &server)
 {
     Burns found;
@@ -61,7 +64,28 @@ Burns burns(const sim::SimServer &server)
         if (call.back() == "b")
             found.push_back(std::accumulate(call.begin() + 1, call.end(), call[0],
                                             [](const auto &line, const auto &arg) { return line + " " + arg; }));
+    std::ranges::sort(found);
     return found;
+}
+
+// Ports 05, 06, ... of one board, each its own adapter, installed v1: the first burns for first_s seconds (and
+// sends signal_in_verify as it is verified), the others for others_s, the third fails.
+std::vector<std::string> many_ports(sim::SimServer &server, int count, int first_s, int signal_in_verify = 0,
+                                    int others_s = 0)
+{
+    std::vector<std::string> ports;
+    for (int i = 0; i < count; ++i) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0000:%02x:00.0", 5 + i);
+        ports.push_back(address);
+        server.add_function({.address = address});
+        server.add_flash_device({.address = address, .fw_version = v1, .base_mac = "b8cef600000" + std::to_string(i),
+                                 .burn_exit = i == 2 ? 3 : 0, .burn_seconds = i == 0 ? first_s : others_s,
+                                 .signal_in_verify = i == 0 ? signal_in_verify : 0});
+    }
+    server.add_image({k_image, "MT_0000000080", v2});
+    server.set_catalog({{}});
+    return ports;
 }
 
 // "[INFO]      [time] text" becomes "[INFO]     text", so that whole logs compare.
@@ -205,34 +229,85 @@ TEST(FlashFailure, EachFailureIsLoggedAndCounted)
 }
 
 // However a signal comes (to the run alone, to its process group as `timeout` sends it, as ^C at its terminal, or
-// while the burn is verified), the burn finishes, is verified and recorded; then the run ends by the signal.
-TEST(FlashFailure, ASignalWaitsForTheBurnAndItsRecordsThenEndsTheRun)
+// while a burn is verified), the burns running side by side finish, are verified and recorded, and one waiting for
+// its turn never starts; then the run ends by the signal. A failed burn stops no other.
+TEST(FlashFailure, ASignalWaitsForTheRunningBurnsAndTheirRecordsThenEndsTheRun)
 {
     enum How { to_run, to_group, at_terminal, in_verify };
     for (const auto &[how, sig] : std::vector<std::pair<How, int>> {
              {to_run, SIGTERM}, {to_group, SIGTERM}, {to_group, SIGHUP}, {at_terminal, SIGINT}, {in_verify, SIGINT}}) {
         SCOPED_TRACE(std::to_string(how) + " " + std::to_string(sig));
         sim::SimServer server;
-        ports(server, {.fw_version = v1, .signal_in_verify = how == in_verify ? sig : 0}, v1);
+        // Eight burn at once; a ninth waits, except in a verification, which frees a turn before the signal.
+        const std::vector<std::string> ports = many_ports(server, how == in_verify ? 8 : 9, 0, sig * (how == in_verify));
+        const auto started = [&] {
+            return std::ranges::count_if(ports, [&](const auto &port) { return !server.burn_times(port).empty(); });
+        };
         server.hold_burns(true);
         const pid_t pid = how == at_terminal ? server.start_at_terminal({"-s"}) : server.start({"-s"});
-        for (int tries = 0; tries < 2000 && burns(server).empty(); ++tries)
+        for (int tries = 0; tries < 2000 && started() < 8; ++tries)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (how == at_terminal)
             server.type_at_terminal(pid, "\x03");
         else if (how != in_verify)
             kill(how == to_group ? -pid : pid, sig);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // delivered before the burn goes on
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // delivered before the burns go on
         server.hold_burns(false);
-        EXPECT_EQ(server.finish(pid).term_signal, sig);
-        // The burn finished and was logged; the second port was never started.
-        EXPECT_EQ(log_without_times(server.log()), k_selected + "[INFO]     MAC b8cef6000000 Upgrade SUCCESS\n\n");
-        EXPECT_EQ(burns(server), Burns({burn(A, true)}));
+        const sim::Result r = server.finish(pid);
+        EXPECT_EQ(r.term_signal, sig);
+        EXPECT_EQ(started(), 8);
+        EXPECT_EQ(burns(server).size(), 8u);
+        EXPECT_EQ(count_of(server.log(), "Upgrade SUCCESS"), 7u) << server.log();
         EXPECT_EQ(server.tmp_files(), std::vector<std::string> {});
         std::ostringstream history;
         history << std::ifstream(server.root() + "/var/lib/rovan/history.jsonl").rdbuf();
-        EXPECT_EQ(count_of(history.str(), "\"burn-end\".*\"outcome\":\"success\""), 1u) << history.str();
+        EXPECT_EQ(count_of(history.str(), "\"burn-end\".*\"outcome\":\"success\""), 7u) << history.str();
+        EXPECT_EQ(count_of(history.str(), "\"burn-end\".*\"outcome\":\"failed\""), 1u) << history.str();
+        // At a terminal, a line as each burn starts and ends.
+        EXPECT_EQ(count_of(r.out, "rovan: burning 0000:0.:00.0 16.35.1000 -> 16.35.2000\r?\n"), 8u * (how == at_terminal));
+        EXPECT_EQ(count_of(r.out, "rovan: 0000:07:00.0 done in \\d+ s: failed\r?\n"), 1u * (how == at_terminal))
+            << r.out;
     }
+}
+
+// Where nobody is asked, burns run side by side: the console and the result document are byte for byte those of
+// one burn after another (ROVAN_BURN_JOBS=1), with the third of eight burns failing and the first ending last.
+TEST(BurnsSideBySide, ShowWhatOneAfterAnotherShows)
+{
+    const auto same_text = [](std::string text, const sim::SimServer &server) {
+        text = std::regex_replace(text, std::regex(server.root()), "ROOT");
+        text = std::regex_replace(text, std::regex("/tmp/data\\w+"), "/tmp/D");
+        return std::regex_replace(text, std::regex("\"(started|ended|seconds)\":(\"[^\"]*\"|[0-9.]+)"), "\"$1\":0");
+    };
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>> {
+             {"-y"}, {"-s", "--json"}, {"-u", "nicdiscovery.xml", "--json"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        std::vector<std::pair<sim::Result, std::string>> runs;
+        for (const std::string jobs : {"8", "1"}) {
+            sim::SimServer server;
+            const std::vector<std::string> ports = many_ports(server, 8, 1);
+            if (args[0] == "-u") {
+                ASSERT_EQ(server.run({"-d"}).status, 0);
+            }
+            const sim::Result r = server.run(args, "", {{"ROVAN_BURN_JOBS", jobs}});
+            runs.push_back({r, same_text(r.out, server) + "\n--- standard error:\n" + same_text(r.err, server)});
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(count_of(server.log(), "Upgrade SUCCESS"), 7u);
+            // Side by side, every other burn starts while the first still burns.
+            const long long first_end = server.burn_times(ports[0], true).at(0);
+            EXPECT_EQ(std::ranges::count_if(ports, [&](const std::string &port) {
+                          return server.burn_times(port).at(0) < first_end;
+                      }), jobs == "8" ? 8 : 1);
+        }
+        EXPECT_EQ(runs[0].second, runs[1].second);
+        EXPECT_NE(runs[0].second.find("rovan: the burn of 0000:07:00.0 failed: status 3"), std::string::npos);
+    }
+    // Eight burns of a second take about one.
+    sim::SimServer server;
+    many_ports(server, 8, 1, 0, 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.run({"-s"}).status, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 } // namespace

@@ -28,7 +28,7 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         ASSERT_TRUE(mkdtemp(dir.data()));
         const std::string path = dir + "/rovan/history.jsonl";
         test_run run;
-        run.ctx.history = burn_history(path);
+        run.history = burn_history(path);
         run.tools.on_burn = [&](const std::vector<std::string> &) {
             if (c.signal)
                 raise(c.signal);
