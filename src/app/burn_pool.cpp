@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -111,8 +112,12 @@ int burn_pool::run()
     // One job: one adapter after another. More: the burns' verifying queries do not hold up the next burns.
     const size_t threads = ctx_.burn_jobs == 1 ? 1 : std::min(jobs_.size(), ctx_.burn_jobs + k_parallel_queries);
     std::vector<std::thread> workers;
-    for (size_t t = 1; t < threads; ++t)
-        workers.emplace_back(work);
+    try {
+        for (size_t t = 1; t < threads; ++t)
+            workers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // Fewer workers than asked for still do every job; this thread is one of them.
+    }
     work();
     for (std::thread &worker : workers)
         worker.join();
