@@ -75,7 +75,7 @@ std::vector<std::string> many_ports(sim::SimServer &server, int count, int first
 {
     std::vector<std::string> ports;
     for (int i = 0; i < count; ++i) {
-        char address[16];
+        char address[32];
         std::snprintf(address, sizeof address, "0000:%02x:00.0", 5 + i);
         ports.push_back(address);
         server.add_function({.address = address});
