@@ -132,7 +132,7 @@ def burn_problem(adapter):
     """Why one burn did not succeed: the adapter, the versions, the tool's status and its last lines."""
     burn = adapter["burn"]
     status = burn.get("tool_status")
-    lines = [line.strip() for line in burn.get("tool_output") or [] if line.strip()][-TOOL_LINES:]
+    lines = [" ".join(line.split()) for line in burn.get("tool_output") or [] if line.strip()][-TOOL_LINES:]
     text = "%s (%s): the burn %s -> %s %s, flash tool status %s" % (
         adapter["address"], adapter.get("psid") or "no PSID", burn.get("from"), burn.get("to"),
         burn.get("outcome"), "none (ended by a signal, or never started)" if status is None else status)
