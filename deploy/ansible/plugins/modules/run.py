@@ -11,10 +11,10 @@ short_description: Run rovan's discovery or report-driven update and judge its r
 description:
   - Runs C(rovan -d REPORT --json) or C(rovan -su REPORT --json) in the package directory and reads the one
     JSON document rovan prints (the repository's C(docs/result-json.md)). Nothing parses console text.
-  - A run that finds the run lock held (result C(busy)) is retried. The task fails on the result C(failed),
-    C(fatal), C(usage) or C(quit), on C(busy) after the last retry, on any adapter rovan could not query
-    (with its address and reason), and on any burn that did not succeed (with the adapter, the flash tool's
-    status and its last lines).
+  - The task fails on the result C(failed), C(fatal), C(busy), C(usage) or C(quit), on any adapter rovan
+    could not query (with its address and reason), and on any burn that did not succeed (with the adapter,
+    the flash tool's status and its last lines). Retry a run that found the run lock held with C(until) on
+    C(document.result), as the role does.
   - Discovery runs in check mode too; it changes no firmware. The update does not run in check mode; the
     task then reports the burns of O(plan) as changes.
 options:
@@ -35,14 +35,6 @@ options:
     description: The discovery report, relative to O(chdir).
     type: str
     default: nicdiscovery.xml
-  lock_retries:
-    description: How often a run that found the run lock held is retried.
-    type: int
-    default: 10
-  lock_delay:
-    description: Seconds between those retries.
-    type: int
-    default: 30
   pci_devices_dir:
     description:
       - C(discover) only. The host's PCI functions in sysfs. A host whose bus shows functions of vendor 15B3
@@ -94,12 +86,13 @@ reboot_required:
 
 import json
 import os
-import time
 
 from ansible.module_utils.basic import AnsibleModule
 
 # A burn's message carries this many of the flash tool's last lines.
 TOOL_LINES = 3
+# The layout of rovan's result document that this module reads.
+SCHEMA = 1
 
 
 def vendor_15b3_functions(devices_dir):
@@ -141,7 +134,7 @@ def burn_problem(adapter):
     return text + (", its last lines: " + " | ".join(lines) if lines else ", and it printed nothing")
 
 
-def judge(document, command, mode, lock_retries, lock_delay, functions):
+def judge(document, command, mode, functions):
     """Every reason for the host to fail, in the order an operator reads them."""
     problems = []
     result, status, reason = document.get("result"), document.get("status"), document.get("reason")
@@ -149,10 +142,7 @@ def judge(document, command, mode, lock_retries, lock_delay, functions):
     # A host without a Mellanox adapter has nothing to roll out, and must not stop the fleet.
     if mode == "discover" and not adapters and not unqueried and not functions and result != "busy":
         return problems
-    if result == "busy":
-        problems.append("%s: another run still held the run lock after %d retries %d s apart (status %s); "
-                        "nothing was done" % (command, lock_retries, lock_delay, status))
-    elif result in ("failed", "fatal", "usage", "quit"):
+    if result in ("failed", "fatal", "busy", "usage", "quit"):
         problems.append("%s: result %s, status %s: %s" % (command, result, status, reason or "no reason given"))
     if unqueried:
         problems.append("adapters rovan could not query: " + ", ".join(
@@ -199,8 +189,6 @@ def main():
             chdir=dict(type="path", required=True),
             mode=dict(type="str", required=True, choices=["discover", "update"]),
             report=dict(type="str", default="nicdiscovery.xml"),
-            lock_retries=dict(type="int", default=10),
-            lock_delay=dict(type="int", default=30),
             pci_devices_dir=dict(type="path"),
             plan=dict(type="list", elements="dict", default=[]),
         ),
@@ -224,18 +212,13 @@ def main():
         module.fail_json(msg="the package directory %s is missing on the host%s" % (
             p["chdir"], "; check mode unpacks no package" if module.check_mode else ""), **result)
 
-    for attempt in range(p["lock_retries"] + 1):
-        try:
-            rc, out, err = module.run_command(argv, cwd=p["chdir"], expand_user_and_vars=False,
-                                              handle_exceptions=False)
-        except OSError as e:
-            module.fail_json(msg="cannot run %s in %s: %s" % (p["command"], p["chdir"], e), **result)
-        document = read_document(out)
-        if document is None or document.get("result") != "busy" or attempt == p["lock_retries"]:
-            break
-        time.sleep(p["lock_delay"])
+    try:
+        rc, out, err = module.run_command(argv, cwd=p["chdir"], expand_user_and_vars=False, handle_exceptions=False)
+    except OSError as e:
+        module.fail_json(msg="cannot run %s in %s: %s" % (p["command"], p["chdir"], e), **result)
+    document = read_document(out)
 
-    result.update(status=rc, document=document, stderr=err)
+    result.update(status=rc, document=document)
     if document is None:
         head = [line.strip() for line in out.splitlines() if line.strip()][:1]
         tail = " | ".join(line for line in err.splitlines()[-TOOL_LINES:] if line.strip())
@@ -243,6 +226,9 @@ def main():
             command, rc, "; it begins: " + head[0][:120] if head else "",
             "; standard error ends: " + tail if tail else ""), **result)
 
+    if document.get("schema") != SCHEMA:
+        module.fail_json(msg="%s --json printed a result document of schema %s; this collection reads schema %d" % (
+            command, document.get("schema"), SCHEMA), **result)
     result["has_report"] = p["mode"] == "discover" and document.get("status") == 0
     result["reboot_required"] = bool(document.get("reboot_required"))
     if p["mode"] == "update":
@@ -250,7 +236,7 @@ def main():
                                 for a in document.get("adapters") or [])
         if module._diff:
             result["diff"] = update_diff(document, [], False)
-    problems = judge(document, command, p["mode"], p["lock_retries"], p["lock_delay"], functions)
+    problems = judge(document, command, p["mode"], functions)
     if problems:
         module.fail_json(msg="; ".join(problems), **result)
     if p["mode"] == "discover" and not document.get("adapters"):
