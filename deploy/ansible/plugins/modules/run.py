@@ -16,10 +16,10 @@ description:
     the flash tool's status and its last lines). Retry a run that found the run lock held with C(until) on
     C(document.result), as the role does.
   - Discovery runs in check mode too; it changes no firmware. The update does not run in check mode; the
-    task then reports the burns of O(plan) as changes.
+    task then reports the burns of C(plan) as changes.
 options:
   command:
-    description: The program to run, taken from O(chdir) when relative.
+    description: The program to run, taken from C(chdir) when relative.
     type: str
     required: true
   chdir:
@@ -32,7 +32,7 @@ options:
     required: true
     choices: [discover, update]
   report:
-    description: The discovery report, relative to O(chdir).
+    description: The discovery report, relative to C(chdir).
     type: str
     default: nicdiscovery.xml
   pci_devices_dir:
@@ -74,7 +74,7 @@ has_report:
   returned: always
   type: bool
 functions:
-  description: C(discover) with O(pci_devices_dir), the functions of vendor 15B3 on the PCI bus.
+  description: C(discover) with C(pci_devices_dir), the functions of vendor 15B3 on the PCI bus.
   returned: always
   type: list
   elements: str
