@@ -173,6 +173,7 @@ void SimServer::add_flash_device(const FlashDevice &dev)
         {"fw_version", dev.fw_version}, {"psid", dev.psid}, {"base_mac", dev.base_mac},
         {"extra_query_lines", dev.extra_query_lines}, {"query_fails", std::to_string(dev.query_fails)},
         {"query_ms", std::to_string(dev.query_ms)},
+        {"one_query_per_adapter", std::to_string(dev.one_query_per_adapter)},
         {"burn_exit", std::to_string(dev.burn_exit)}, {"burn_killed", std::to_string(dev.burn_killed)},
         {"burn_seconds", std::to_string(dev.burn_seconds)}, {"burn_keeps_old", std::to_string(dev.burn_keeps_old)},
         {"silent_after_burn", std::to_string(dev.silent_after_burn)},

@@ -34,6 +34,8 @@ struct FlashDevice {
     std::string extra_query_lines {}; // written verbatim before the usual query lines
     bool query_fails = false;       // query prints "-E- Cannot open Device: ..." and exits 1
     int query_ms = 0;               // the query waits this long first, with a helper process of its own
+    bool one_query_per_adapter = false; // while a query of a device with the same PSID and Base MAC (and this
+                                        // setting) runs, the query is refused: "-E- ... busy", exit 1
     int burn_exit = 0;              // non-zero: the burn prints an error and exits with it
     bool burn_killed = false;       // the burn ends itself by SIGKILL
     int burn_seconds = 0;           // the burn waits this long before it finishes

@@ -50,6 +50,19 @@ inline program_result run_program(const std::vector<std::string> &args, const st
     return result;
 }
 
+// Whether a checker is installed: it answers --version.
+inline bool installed(const std::string &program)
+{
+    return run_program({program, "--version"}).status == 0;
+}
+
+// What promtool finds wrong with the metrics file at path, lint included; empty when nothing.
+inline std::string metrics_errors(const std::string &path)
+{
+    const program_result r = run_program({"promtool", "check", "metrics"}, path);
+    return r.status == 0 && r.output.empty() ? "" : "promtool (status " + std::to_string(r.status) + "): " + r.output;
+}
+
 // A file holding text, removed with its owner.
 struct scratch_file {
     explicit scratch_file(const std::string &text, const std::string &suffix = "")

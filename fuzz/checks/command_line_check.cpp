@@ -111,12 +111,13 @@ check_result check_command_line(std::string_view input)
     const std::vector<std::string> rewritten = line.words();
     argv_copy first(rewritten), second(rewritten);
     options once = checked, again = checked;
-    const std::optional<int> stop_once = parse_options(first.argc(), first.argv(), once);
-    const std::optional<int> stop_again = parse_options(second.argc(), second.argv(), again);
+    const std::optional<parse_stop> stop_once = parse_options(first.argc(), first.argv(), once);
+    const std::optional<parse_stop> stop_again = parse_options(second.argc(), second.argv(), again);
     if (stop_once != stop_again || !same_options(once, again))
         return "parsing " + shown(rewritten) + " twice gave two different results";
     if (stop_once)
-        return *stop_once == 1 ? std::nullopt : check_result("parsing ended with status " + std::to_string(*stop_once));
+        return stop_once->status == 1 ? std::nullopt
+                                      : check_result("parsing ended with status " + std::to_string(stop_once->status));
 
     if (choose_mode(once) != mode_by_masks(once))
         return "choose_mode and the combination rules disagree on " + shown(rewritten);

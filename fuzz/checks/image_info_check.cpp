@@ -28,9 +28,9 @@ check_result check_resolution(std::string_view input, const image_answer &parsed
     nic.pbus_info = "0000:05:00.0";
     nic.images = {catalog_image {{}, std::string("Tamaro-CX6"), {}}};
     std::string server = "unset";
-    const int rc = modify_imagename(run.ctx, nic, &server);
-    if (rc != (parsed.no_image ? 1 : 0))
-        return "modify_imagename answered " + std::to_string(rc) + " to " + printable(input);
+    const image_resolution resolution = modify_imagename(run.ctx, nic, &server);
+    if (resolution.failure.has_value() != parsed.no_image)
+        return "modify_imagename answered " + resolution.failure.value_or("resolved") + " to " + printable(input);
     const opt_text expected = parsed.no_image ? opt_text("Tamaro-CX6") : parsed.image;
     if (nic.images[0].file != expected)
         return "modify_imagename took " + printable(nic.images[0].file.value_or("(none)")) + " from " + printable(input);

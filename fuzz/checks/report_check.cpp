@@ -69,7 +69,7 @@ int run_update(const std::string &path, tool_calls &calls)
         done.started = done.exited = true;
         return done;
     };
-    return read_discovery_report(run.ctx);
+    return read_discovery_report(run.ctx).result.status;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <sys/file.h>
 #include <sys/wait.h>
 
 #include "../sim_state.h"
@@ -56,8 +57,21 @@ void wait_like_a_flash_read(const std::string &dev, int ms)
         waitpid(helper, nullptr, 0);
 }
 
-int query(const std::string &dev, const std::string &address)
+// The adapter's flash, held by the query (and its helper) until they end: false when another query holds it.
+bool take_adapter_flash(const std::string &state, const std::string &dev)
 {
+    const std::string adapter = read_text(dev + "/psid").value_or("") + "-" + read_text(dev + "/base_mac").value_or("");
+    const int fd = open((state + "/adapter-" + sim::state::file_name(adapter) + ".lock").c_str(),
+                        O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+int query(const std::string &state, const std::string &dev, const std::string &address)
+{
+    if (number(dev + "/one_query_per_adapter") && !take_adapter_flash(state, dev)) {
+        std::cerr << "-E- Cannot open Device: " << address << ". Device or resource busy\n";
+        return 1;
+    }
     // A signal to the utility while it verifies a burn: sent, then the answer comes only later.
     if (int sig = number(dev + "/signal_in_verify"); sig > 0 && std::filesystem::exists(dev + "/burned")) {
         kill(getppid(), sig);
@@ -170,5 +184,5 @@ int main(int argc, char **argv)
     const std::string dev = sim::state::device_dir(state, *device);
     if (!std::filesystem::exists(dev))
         return cannot_open_device(*device);
-    return is_query ? query(dev, *device) : burn(state, dev, *device, *image, silent);
+    return is_query ? query(state, dev, *device) : burn(state, dev, *device, *image, silent);
 }

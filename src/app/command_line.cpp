@@ -89,7 +89,35 @@ cmdline_check verify_cmd_line_options(int argc, char **pargv, options &opts)
     return cmdline_check::proceed;
 }
 
-std::optional<int> parse_options(int argc, char **argv, options &opts)
+std::string shape_refusal(int argc, char **pargv)
+{
+    if (argc > 4)
+        return "more than three words";
+    if (argc == 4)
+        return "three words are only taken as \"ethN -bootenable rom|iscsi|disabled\"";
+    if (argc > 1 && !looks_like_option(pargv[1]))
+        return "\"" + std::string(pargv[1]) + "\" is not an option";
+    return "the report path is longer than " + std::to_string(k_report_path_max) + " characters";
+}
+
+namespace {
+
+// Why getopt refused the option it answered '?' for.
+std::string option_refusal(int argc, char **argv)
+{
+    if (optopt == 'u')
+        return "-u needs the report path";
+    for (int i = 1; i < argc; ++i) {
+        // getopt reads "--xyz" as the options "-", "x", ...: name the word.
+        if (optopt == '-' && std::strncmp(argv[i], "--", 2) == 0)
+            return "unknown option " + std::string(argv[i]);
+    }
+    return "unknown option -" + std::string(1, static_cast<char>(optopt));
+}
+
+} // namespace
+
+std::optional<parse_stop> parse_options(int argc, char **argv, options &opts)
 {
     // getopt keeps its place between calls; 0 makes it start afresh, so that every call reads the whole line.
     optind = 0;
@@ -105,11 +133,11 @@ std::optional<int> parse_options(int argc, char **argv, options &opts)
         case 'd': opts.discover = true; break;
         case 'u': opts.update = true; break;
         case 'i': break; // accepted and ignored
-        case 'h': usage(opts); return 1;
+        case 'h': usage(opts); return parse_stop {};
         default:
             print_message(opts, "Unknown command line option: " + std::string(1, static_cast<char>(opt)) + "\n");
             usage(opts);
-            return 1;
+            return parse_stop {.refusal = option_refusal(argc, argv)};
         }
     }
     return std::nullopt;
@@ -145,6 +173,20 @@ std::optional<run_mode> choose_mode(const options &o)
             return a.mode;
     }
     return std::nullopt;
+}
+
+std::string combination_refusal(const options &o)
+{
+    std::vector<std::string> given;
+    for (const auto &[set, name] : {std::pair {o.show_current, "-c"}, {o.silent, "-s"}, {o.force, "-F"},
+                                    {o.prompt, "-p"}, {o.yes, "-y"}, {o.discover, "-d"}, {o.update, "-u"}}) {
+        if (set)
+            given.push_back(name);
+    }
+    std::string text;
+    for (size_t i = 0; i < given.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == given.size() ? " and " : ", ") + given[i];
+    return (given.size() < 2 ? "these options" : text) + " cannot be combined";
 }
 
 void usage(const options &opts)

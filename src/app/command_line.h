@@ -35,13 +35,26 @@ long_options_taken take_long_options(int argc, char **argv, options &opts);
 // place and stores the report path in opts.
 cmdline_check verify_cmd_line_options(int argc, char **pargv, options &opts);
 
-// Parses the options into opts; the exit status when parsing ends the run (-h, an unknown option).
-std::optional<int> parse_options(int argc, char **argv, options &opts);
+// Why a command line that verify_cmd_line_options found malformed is refused.
+std::string shape_refusal(int argc, char **pargv);
+
+// How parsing ends the run: -h asks for the usage, an unknown option or a missing report path is refused.
+struct parse_stop {
+    int status = 1;                      // the exit status
+    std::optional<std::string> refusal;  // why the command line was refused; nothing for -h
+    bool operator==(const parse_stop &) const = default;
+};
+
+// Parses the options into opts; how parsing ended the run, when it did.
+std::optional<parse_stop> parse_options(int argc, char **argv, options &opts);
 
 enum class run_mode { upgrade, show_current, discover, update };
 
 // The mode the options select, or nothing when they are not a combination any mode allows.
 std::optional<run_mode> choose_mode(const options &opts);
+
+// Why choose_mode refuses the options: "-c and -d cannot be combined".
+std::string combination_refusal(const options &opts);
 
 // The usage text, one line per message.
 void usage(const options &opts);

@@ -1,6 +1,9 @@
-// The report-driven update: each device of the report looked up in the catalog, resolved and burned.
+// The report-driven update: per device of the report its plan from the catalog, then its burn, in report order.
 #include "app/report_update.h"
 
+#include <algorithm>
+
+#include "app/result_output.h"
 #include "core/bus_address.h"
 #include "core/event_log.h"
 #include "core/flash_query.h"
@@ -33,132 +36,232 @@ size_t newest_catalog_entry(const std::vector<XMLFW_INFO> &entries)
     return newest;
 }
 
-// The chosen catalog entry becomes the device's only image, the one the flash step burns.
-void set_chosen_image(nic_info &rec, const XMLFW_INFO &entry)
+bool has_image_name(const catalog_image &image)
 {
-    rec.images.assign(1, catalog_image {parseversions(entry.pxmlRom.value_or("")), entry.pxmlFwImage, std::nullopt});
+    return image.file && !image.file->empty();
 }
 
-bool has_image_name(const nic_info &rec)
-{
-    return !rec.images.empty() && rec.images[0].file && !rec.images[0].file->empty();
-}
+// A device's plan, and the catalog's versions for its board.
+struct device_plan {
+    adapter_plan plan {};
+    std::vector<std::string> available {};
+};
 
-enum class device_result { done, failed, abandon, fatal };
-
-// Refuses a device whose bus address could smuggle anything into a command.
-bool check_bus_address(run_context &ctx, const report_device &device, size_t idx)
+// Why a device that asks for a burn has no bus address fit for a command; nothing when it has one.
+std::optional<std::string> bus_address_refusal(run_context &ctx, const report_device &device, size_t idx)
 {
     const opt_text &address = device.rec.pbus_info;
-    if (!address)
+    if (!address) {
         log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No bus address for ", device_label(device, idx),
                            "\n");
-    else if (!is_pci_address(*address))
+        return device_label(device, idx) + " was not burned: the report gives it no bus address";
+    }
+    if (!is_pci_address(*address)) {
         log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Invalid bus address \"", *address, "\" for ",
                            device_label(device, idx), "\n");
-    return address && is_pci_address(*address);
+        return device_label(device, idx) + " was not burned: its bus address \"" + *address +
+               "\" is not a PCI address";
+    }
+    return std::nullopt;
 }
+
+// The plan of one device: burn the board's newest catalog image when its action asks for it. A
+// device that cannot be handled carries a refusal and counts against the report. Nothing when the
+// catalog cannot be read.
+std::optional<device_plan> plan_device(run_context &ctx, firmware_catalog &catalog, const report_device &device,
+                                       size_t idx)
+{
+    const nic_info &rec = device.rec;
+    const bool requested = rec.has(nic_flash_requested);
+    device_plan planned;
+    adapter_plan &plan = planned.plan;
+    plan.decision = requested ? adapter_decision::burn : adapter_decision::skip_declined;
+    // The address goes to the flash tool only: a device that asks for no burn is looked up whatever it holds.
+    if (requested && (plan.refusal = bus_address_refusal(ctx, device, idx)))
+        return planned;
+
+    const std::string key = catalog_key(rec, device.firmware_id);
+    const std::optional<std::vector<XMLFW_INFO>> entries = catalog.read_NIC_FW_xml_file(ctx.log, key, rec);
+    if (!entries)
+        return std::nullopt;
+    for (const XMLFW_INFO &entry : *entries)
+        planned.available.push_back(version_text(parseversions(entry.pxmlRom.value_or(""))));
+    std::ranges::sort(planned.available, [](const std::string &a, const std::string &b) {
+        return parseversions(a) < parseversions(b);
+    });
+    const std::string name = rec.pbus_info.value_or(device_label(device, idx));
+    if (entries->empty()) {
+        if (device.has_action)
+            log_mellanox_event(ctx.log, LOG_ERROR, "For ", rec.pbus_info.value_or(""),
+                               " no matching firmware file in XML\n");
+        plan.decision = adapter_decision::no_image;
+        plan.refusal = name + " was not burned: the catalog offers no image for board " + device.firmware_id;
+        return planned;
+    }
+    if (!device.has_action)
+        return planned;
+
+    const XMLFW_INFO &entry = (*entries)[newest_catalog_entry(*entries)];
+    const catalog_image image {parseversions(entry.pxmlRom.value_or("")), entry.pxmlFwImage, std::nullopt};
+    if (!has_image_name(image)) {
+        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No image file in the catalog for ",
+                           device_label(device, idx), "\n");
+        plan.decision = adapter_decision::no_image;
+        plan.refusal = name + " was not burned: the catalog names no image file for board " + device.firmware_id;
+        return planned;
+    }
+    if (requested)
+        plan.image = image;
+    return planned;
+}
+
+// What handling a planned burn did.
+struct device_result {
+    std::optional<burn_result> burn {};    // when the tool ran, or was to run
+    std::optional<std::string> failure {}; // why the device was not burned, or its burn failed
+    bool abandon = false;                 // a code-named image that could not be resolved ends the run
+    int signal = 0;                       // held back meanwhile: the run ends by it
+};
 
 // A report is edited by hand or by a deployment manager: the adapter is burned only when it is the
 // board the report names. The live PSID and version become the device's, for the burn's history.
-bool board_matches_report(run_context &ctx, report_device &device)
+device_result check_board(run_context &ctx, report_device &device)
 {
     nic_info &rec = device.rec;
-    const query_answer answer = query_device_near_burn(ctx, *rec.pbus_info);
+    const near_burn_answer near = query_device_near_burn(ctx, *rec.pbus_info);
+    const query_answer &answer = near.answer;
     const bool answered = answer.psid.value && answer.psid.rc == 0;
     if (answered && *answer.psid.value == device.firmware_id) {
         rec.psid = answer.psid.value;
         if (answer.fw_version.value && answer.fw_version.rc == 0)
             rec.current = parseversions(*answer.fw_version.value);
-        return true;
+        return {.signal = near.signal};
     }
-    log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: ", *rec.pbus_info, " is board ",
-                       answered ? *answer.psid.value : std::string("no answer"), ", the report says ",
-                       device.firmware_id, "; not flashed\n");
-    return false;
+    const std::string board = answered ? *answer.psid.value : std::string("no answer");
+    log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: ", *rec.pbus_info, " is board ", board,
+                       ", the report says ", device.firmware_id, "; not flashed\n");
+    return {.failure = *rec.pbus_info + " was not burned: " +
+                       (answered ? "it is board " + board : std::string("it did not answer")) + ", the report says " +
+                       device.firmware_id,
+            .signal = near.signal};
 }
 
-device_result update_device(run_context &ctx, firmware_catalog &catalog, report_device &device, size_t idx)
+// The burn of a planned device: its code-named image resolved, its live board checked, then burned.
+device_result update_device(run_context &ctx, report_device &device, catalog_image image)
 {
-    nic_info &rec = device.rec;
-    // The address goes to the flash tool only: a device that asks for no burn is looked up whatever it holds.
-    if (rec.has(nic_flash_requested) && !check_bus_address(ctx, device, idx))
-        return device_result::failed;
-
-    const std::string key = catalog_key(rec, device.firmware_id);
-    const std::optional<std::vector<XMLFW_INFO>> entries = catalog.read_NIC_FW_xml_file(ctx.log, key, rec);
-    if (!entries)
-        return device_result::fatal;
-    if (entries->empty()) {
-        if (device.has_action)
-            log_mellanox_event(ctx.log, LOG_ERROR, "For ", rec.pbus_info.value_or(""),
-                               " no matching firmware file in XML\n");
-        return device_result::failed;
-    }
-    if (!device.has_action)
-        return device_result::done;
-
-    set_chosen_image(rec, (*entries)[newest_catalog_entry(*entries)]);
-    if (!has_image_name(rec)) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: No image file in the catalog for ",
-                           device_label(device, idx), "\n");
-        return device_result::failed;
-    }
     // The resolution finds the image to burn, and puts the address into a command.
-    if (!rec.has(nic_flash_requested))
-        return device_result::done;
-    if (rec.images[0].file->find("Tamaro") != std::string::npos) {
-        const int resolved = modify_imagename(ctx, rec, nullptr);
+    if (image.file->find("Tamaro") != std::string::npos) {
+        nic_info resolving = device.rec;
+        resolving.images = {image};
+        const image_resolution resolution = modify_imagename(ctx, resolving, nullptr);
+        image = resolving.images[0];
         // A signal during the resolution ends the run by that signal, nothing more said of the device.
-        if (ctx.outcome.deferred_signal != 0)
-            return device_result::abandon;
-        if (resolved != 0 || !has_image_name(rec)) {
+        if (resolution.signal != 0)
+            return {.abandon = true, .signal = resolution.signal};
+        if (resolution.failure || !has_image_name(image)) {
             log_mellanox_event(ctx.log, LOG_ERROR,
                                "read_discovery_report: Error in finding the image for Tamaro/Kestrel2\n");
-            return device_result::abandon;
+            return {.failure = "the image of " + *device.rec.pbus_info + " could not be resolved: " +
+                               resolution.failure.value_or("getmlnxinfo's answer names no image file"),
+                    .abandon = true};
         }
     }
+    device_result checked = check_board(ctx, device);
+    if (checked.failure || checked.signal != 0)
+        return checked;
+    device_result burned {.burn = do_update_firmware(ctx, device.rec, image, burn_source::report)};
+    burned.failure = burned.burn->failure;
+    burned.signal = burned.burn->signal;
+    return burned;
+}
 
-    if (!board_matches_report(ctx, device))
-        return device_result::failed;
-    return do_update_firmware(ctx, rec, image_choice::first) == burn_result::flashed ? device_result::done
-                                                                                    : device_result::failed;
+// The device as the result document shows it.
+result_adapter describe_device(const report_device &device, size_t idx, const device_plan &planned,
+                               const std::optional<burn_result> &burn)
+{
+    const nic_info &rec = device.rec;
+    result_adapter adapter {.address = rec.pbus_info.value_or(device_label(device, idx)),
+                            .psid = rec.psid ? rec.psid : opt_text(device.firmware_id), .mac = rec.pcurrent_mac};
+    if (rec.has(nic_complete))
+        adapter.installed = version_text(rec.current);
+    adapter.available = planned.available;
+    if (!adapter.available.empty())
+        adapter.newest = adapter.available.back();
+    adapter.decision = planned.plan.decision;
+    if (burn)
+        adapter.burn = burn->burn;
+    return adapter;
+}
+
+// The status of a run that handled every device: 2 when a device asked for was not burned, or when
+// no device could be handled at all.
+mode_end update_status(run_context &ctx, const std::vector<report_device> &devices, size_t errors,
+                       const std::optional<std::string> &first_failure)
+{
+    if (errors >= devices.size()) {
+        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Error at read_NIC_FW_xml_file\n");
+        if (!first_failure)
+            return ended(2, result_word::failed,
+                         devices.empty() ? "the report lists no device" : "no device of the report could be handled");
+    }
+    if (first_failure) {
+        mode_end end = ended(2, result_word::failed, first_failure);
+        end.reason_said = true;
+        return end;
+    }
+    if (std::ranges::none_of(devices, [](const report_device &d) { return d.rec.has(nic_flash_requested); }))
+        return ended(0, result_word::nothing_to_do, "the report asks for no burn");
+    return ended(0, result_word::ok);
 }
 
 } // namespace
 
-int read_discovery_report(run_context &ctx)
+mode_end read_discovery_report(run_context &ctx)
 {
-    if (!ctx.log.open())
-        return 1;
-
-    std::optional<std::vector<report_device>> devices = read_report_devices(ctx.log, ctx.opts.report_path);
+    const std::string &path = ctx.opts.report_path;
+    std::string unreadable;
+    std::optional<std::vector<report_device>> devices = read_report_devices(ctx.log, path, &unreadable);
     if (!devices)
-        return 2;
+        return ended(2, result_word::failed, "cannot read the report " + path + ": " + unreadable);
 
     firmware_catalog catalog;
+    std::vector<device_plan> plans(devices->size());
+    burn_results burns(devices->size());
     size_t errors = 0;
-    bool requested_failed = false;
-    for (size_t i = 0; i < devices->size(); ++i) {
+    std::optional<std::string> first_failure; // of a device asked for, the first that was not burned
+    std::optional<mode_end> end;
+    for (size_t i = 0; i < devices->size() && !end; ++i) {
         report_device &device = (*devices)[i];
-        const bool requested = device.rec.has(nic_flash_requested);
-        const device_result result = update_device(ctx, catalog, device, i);
-        if (result == device_result::fatal)
-            return 1;
-        if (result == device_result::abandon)
-            return 2;
-        if (result == device_result::failed) {
-            ++errors;
-            requested_failed = requested_failed || requested;
+        std::optional<device_plan> planned = plan_device(ctx, catalog, device, i);
+        if (!planned) {
+            end = ended(1, result_word::fatal, catalog.failure());
+            break;
         }
-        // A signal held back during a burn ends the run at once.
-        if (ctx.outcome.deferred_signal != 0)
-            return 2;
+        plans[i] = std::move(*planned);
+        std::optional<std::string> failure = plans[i].plan.refusal;
+        if (!failure && plans[i].plan.image) {
+            device_result result = update_device(ctx, device, *plans[i].plan.image);
+            burns[i] = std::move(result.burn);
+            failure = result.failure;
+            if (result.signal != 0)
+                end = ended_by_signal(result.signal);
+            else if (result.abandon)
+                end = ended(2, result_word::failed, failure);
+        }
+        errors += failure ? 1 : 0;
+        // A device that asked for nothing fails the run only with every other device.
+        if (failure && device.rec.has(nic_flash_requested)) {
+            say(*failure);
+            first_failure = first_failure ? first_failure : failure;
+            if (end && !end->signal)
+                end->reason_said = true;
+        }
     }
-
-    if (errors >= devices->size()) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "read_discovery_report: Error at read_NIC_FW_xml_file\n");
-        return 2;
-    }
-    return requested_failed ? 2 : 0;
+    if (!end)
+        end = update_status(ctx, *devices, errors, first_failure);
+    for (size_t i = 0; i < devices->size(); ++i)
+        end->result.adapters.push_back(describe_device((*devices)[i], i, plans[i], burns[i]));
+    end->result.reboot_required =
+        std::ranges::any_of(burns, [](const auto &burn) { return burn && burn->succeeded(); });
+    return std::move(*end);
 }

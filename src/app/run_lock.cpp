@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -15,10 +14,9 @@
 
 namespace {
 
-bool cannot_lock(const std::string &path, const std::string &reason)
+std::string cannot_lock(const std::string &path, const std::string &reason)
 {
-    std::fprintf(stderr, "rovan: cannot lock %s: %s\n", path.c_str(), reason.c_str());
-    return false;
+    return "cannot lock " + path + ": " + reason;
 }
 
 // rovan runs as root; rovan-sim, in tests, may not.
@@ -52,7 +50,7 @@ run_lock::~run_lock()
         close(fd_);
 }
 
-bool run_lock::take(const std::string &path)
+std::optional<std::string> run_lock::take(const std::string &path)
 {
     // Never through a link, never a file another user made or can open: such a file could be
     // held, or swapped for a fresh one mid-run, by its owner. Close-on-exec, so that no tool
@@ -75,14 +73,12 @@ bool run_lock::take(const std::string &path)
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK)
             return cannot_lock(path, std::strerror(errno));
-        std::fprintf(stderr, "rovan: another run (pid %s) holds %s; nothing was done\n", holder_pid(fd_).c_str(),
-                     path.c_str());
-        return false;
+        return "another run (pid " + holder_pid(fd_) + ") holds " + path + "; nothing was done";
     }
     // The PID only names the holder to a refused run ("unknown" when missing); the lock holds
     // whether or not it could be written.
     const std::string pid = std::to_string(getpid()) + "\n";
     [[maybe_unused]] const bool named =
         ftruncate(fd_, 0) == 0 && pwrite(fd_, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
-    return true;
+    return std::nullopt;
 }

@@ -1,6 +1,7 @@
 // The run lock: one run at a time, from before the mode starts to the end of the process.
 #pragma once
 
+#include <optional>
 #include <string>
 
 // In /run, which only root can write: no other user can plant the file or open it to hold it.
@@ -20,8 +21,8 @@ public:
 
     // Takes the lock on path (created mode 0600) and writes this process's PID into the file. When
     // another run holds it, or the path is not this user's own regular file of one link, or it
-    // cannot be locked, says so in one line on standard error and answers false.
-    bool take(const std::string &path);
+    // cannot be locked, answers why.
+    std::optional<std::string> take(const std::string &path);
 
 private:
     int fd_ = -1;

@@ -1,6 +1,6 @@
 // The -c display: per port, its PCI IDs, catalog name, installed and available versions.
 #include "app/show_current.h"
-#include "core/event_log.h"
+#include "app/run_steps.h"
 
 #include <string>
 #include <vector>
@@ -43,16 +43,17 @@ void show_port(const run_context &ctx, const nic_info &rec)
 
 } // namespace
 
-int show_current(run_context &ctx)
+mode_end show_current(run_context &ctx)
 {
-    if (!ctx.log.open())
-        return 1;
-    const inventory inv = build_NIC_list(ctx);
-    if (inv.status == inventory_status::fatal)
-        return 1;
-    for (const nic_info &rec : inv.ports) {
-        if (rec.has(nic_complete))
-            show_port(ctx, rec);
+    const inventory inv = take_inventory(ctx);
+    std::optional<mode_end> end = inventory_cut_short(inv);
+    if (!end) {
+        for (const nic_info &rec : inv.ports) {
+            if (rec.has(nic_complete))
+                show_port(ctx, rec);
+        }
+        end = ended(0, result_word::ok);
     }
-    return 0;
+    finish_inventory_mode(ctx, inv, inventory_plan(inv), {}, *end);
+    return std::move(*end);
 }

@@ -44,20 +44,27 @@ public:
     explicit burn_history(std::string path) : path_(std::move(path)) {}
 
     void append_start(const burn_record &burn);
-    void append_end(const burn_record &burn, const burn_end &end);
-    // The burn-starts that no later burn-end of the same pid and address closes, in file order.
+    // False when the record could not be written.
+    bool append_end(const burn_record &burn, const burn_end &end);
+    // The burn-starts that no later burn-end of the same pid and address closes, in file order,
+    // looked for only after the last run-start record; nothing when the history cannot be read.
     // Lines that are not such records are passed over.
-    std::vector<burn_record> unfinished();
+    std::optional<std::vector<burn_record>> unfinished();
+    // Every burn that unfinished() found now has its end: this run's first burn-start is preceded
+    // by a run-start record, and the next run reads no further back than that.
+    void note_all_finished() { all_finished_ = true; }
     // Every address's latest burn-end and the newest successful one, read line by line in bounded memory
     // (burn_history_ends.cpp). Lines that are no burn-end with a time, an address and an outcome are passed over.
     burn_ends_seen ends() const;
 
 private:
-    void append(const std::string &line);
-    void note_failure(int err);
+    bool append(std::string line);
+    void note_failure(const std::string &reason);
 
     std::string path_;
     bool failure_noticed_ = false;
+    bool all_finished_ = false;
+    bool run_start_written_ = false;
 };
 
 // Warns of every unfinished burn on standard error at once and in the log once the mode opens it,

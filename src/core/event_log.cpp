@@ -9,19 +9,19 @@ const char *const LOG_INFO = "[INFO]     ";
 const char *const LOG_WARNING = "[WARNING]  ";
 const char *const LOG_ERROR = "[ERROR]    ";
 
-bool event_log::open()
+std::optional<std::string> event_log::open()
 {
     static const char log_name[] = "mstflint.log";
     file_.reset(std::fopen(log_name, "a"));
     if (!file_) {
         const int err = errno;
         std::fprintf(stderr, "FWUPG_ERROR: could not open %s (%d), %s,%d\n", log_name, err, "mstflint", __LINE__);
-        return false;
+        return std::string("cannot open ") + log_name + ": " + std::strerror(err);
     }
     for (const auto &[tag, text] : pending_)
         write(tag, text);
     pending_.clear();
-    return true;
+    return std::nullopt;
 }
 
 void event_log::write_when_open(const char *tag, const std::string &text)

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,9 +15,9 @@ extern const char *const LOG_ERROR;
 
 class event_log {
 public:
-    // Opens mstflint.log in the working directory for appending. When it cannot,
-    // says so on standard error and answers false: the mode then ends with status 1.
-    bool open();
+    // Opens mstflint.log in the working directory for appending. When it cannot, says so on
+    // standard error and answers why: the run then ends with status 1.
+    std::optional<std::string> open();
     // Appends the entry now when the log is open, else as soon as open() succeeds: for what main
     // learns before the mode opens the log. The text is finished, its outside values escaped.
     void write_when_open(const char *tag, const std::string &text);

@@ -60,6 +60,9 @@ query_answer query_flash_device(run_context &ctx, const std::string &address)
     answer.started = out.started;
     answer.timed_out = out.timed_out;
     answer.interrupted = out.interrupted;
+    answer.exit_failed = out.exit_failed;
+    answer.not_run = out.not_run;
+    answer.exit_status = out.exit_status;
     query_field *const fields[] = {&answer.fw_version, &answer.psid, &answer.base_mac};
     for (size_t i = 0; i < labels.size() && i < out.lines.size(); ++i) {
         if (!out.lines[i])
@@ -71,13 +74,24 @@ query_answer query_flash_device(run_context &ctx, const std::string &address)
     return answer;
 }
 
-query_answer query_device_near_burn(run_context &ctx, const std::string &address)
+result_unqueried unqueried_of(const std::string &address, const query_answer &answer)
+{
+    result_unqueried why {.address = address};
+    if (answer.timed_out)
+        why.cause = unqueried_cause::timeout;
+    else if (!answer.started || answer.not_run || answer.exit_status == 127)
+        why.cause = unqueried_cause::tool_missing;
+    else if (answer.exit_status.value_or(0) != 0)
+        why = {address, unqueried_cause::status, *answer.exit_status};
+    return why;
+}
+
+near_burn_answer query_device_near_burn(run_context &ctx, const std::string &address)
 {
     const query_signal_guard signals;
-    query_answer answer = query_flash_device(ctx, address);
-    if (query_signal() != 0 && ctx.outcome.deferred_signal == 0)
-        ctx.outcome.deferred_signal = query_signal();
-    return answer;
+    near_burn_answer near {.answer = query_flash_device(ctx, address)};
+    near.signal = query_signal();
+    return near;
 }
 
 int query_time_limit(const char *text)

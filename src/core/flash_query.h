@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "core/run_result.h"
 #include "core/run_state.h"
 
 // The value that one line of the flash tool's query output gives for a
@@ -35,6 +36,9 @@ struct query_answer {
     bool started = false;     // the tool could be started (pipe and process made)
     bool timed_out = false;   // still running at the time limit: ended, no answer
     bool interrupted = false; // ended by a signal during the queries, no answer
+    bool exit_failed = false; // the tool did not exit with status 0, or could not be run
+    bool not_run = false;     // the tool could not be run (no such program, or not executable)
+    std::optional<int> exit_status {}; // its exit status (128 + N when signal N ended it); none when it never ran
     query_field fw_version;   // "FW Version"
     query_field psid;         // "PSID"
     query_field base_mac;     // "Base MAC"
@@ -45,9 +49,17 @@ struct query_answer {
 // threads at once: it only reads ctx.
 query_answer query_flash_device(run_context &ctx, const std::string &address);
 
-// One query outside the inventory, next to a burn. Interrupt, quit, hang-up and terminate end the
-// query instead of the process, and are left in ctx.outcome.deferred_signal for the run to end by.
-query_answer query_device_near_burn(run_context &ctx, const std::string &address);
+// Why a query gave no version or PSID: the time limit, a tool that could not be started (or that
+// the shell would not have found: status 127), its exit status, or an answer without them.
+result_unqueried unqueried_of(const std::string &address, const query_answer &answer);
+
+// A query outside the inventory, next to a burn, and the signal that ended it.
+struct near_burn_answer {
+    query_answer answer;
+    int signal = 0; // interrupt, quit, hang-up or terminate, which ended the query: the run ends by it
+};
+// Interrupt, quit, hang-up and terminate end the query instead of the process.
+near_burn_answer query_device_near_burn(run_context &ctx, const std::string &address);
 
 // The query time limit in seconds from the text of ROVAN_QUERY_TIMEOUT: a whole number of at least
 // 1; the default when the text is absent or anything else.

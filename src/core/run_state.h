@@ -1,4 +1,4 @@
-// The state of one run: the options read once, what the run has done so far, and the context passed down.
+// The state of one run: the options read once and the context passed down.
 #pragma once
 
 #include <string>
@@ -27,17 +27,6 @@ struct options {
     bool silent_tool() const { return silent || update; }
 };
 
-// What the run has done so far; never cleared during a run.
-struct run_outcome {
-    bool quit = false;               // the operator quit
-    bool failed = false;             // a burn failed
-    bool flashed = false;            // a burn succeeded
-    bool no_more_questions = false;  // the operator answered "continue": no further port is offered
-    bool waiting_notice_shown = false; // the "several minutes" notice is logged once per run
-    int latest_skips = 0;            // ports a silent run left alone because they had the newest image
-    int deferred_signal = 0;         // a signal held back during a burn or the queries; the run ends by it
-};
-
 // Which flash tool the Secure Boot check left usable.
 struct boot_state {
     bool installed_tool = false; // Secure Boot is on: /usr/bin/flint replaces the package's tool
@@ -52,7 +41,6 @@ struct run_context {
     boot_state boot;
     event_log &log;
     tool_runner &tools;
-    run_outcome outcome {};
     int query_time_limit_s = k_default_query_time_limit_s; // a query still running then is ended
     burn_history history {}; // keeps nothing until main names the file
 };

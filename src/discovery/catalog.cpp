@@ -154,9 +154,11 @@ std::optional<size_t> last_open(const std::vector<size_t> &open, size_t from, si
     return *it;
 }
 
-std::optional<std::string> read_file(const char *path)
+// The whole file; nothing, with the system's reason in *error, when it cannot be read.
+std::optional<std::string> read_file(const char *path, int *error)
 {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    *error = errno;
     if (fd < 0)
         return std::nullopt;
     std::string text;
@@ -167,6 +169,7 @@ std::optional<std::string> read_file(const char *path)
             continue;
         // A catalog read in part is no catalog.
         if (n < 0) {
+            *error = errno;
             close(fd);
             return std::nullopt;
         }
@@ -297,11 +300,14 @@ std::optional<std::vector<XMLFW_INFO>> firmware_catalog::read_NIC_FW_xml_file(ev
                                                                                const nic_info &nic)
 {
     if (!parsed_) {
-        const std::optional<std::string> text = read_file(k_catalog_file);
+        int error = 0;
+        const std::optional<std::string> text = read_file(k_catalog_file, &error);
         if (text)
             parsed_ = parse_catalog(*text);
         if (!parsed_) {
             log_mellanox_event(log, LOG_ERROR, "Unable to open ", k_catalog_file, "\n");
+            failure_ = text ? std::string(k_catalog_file) + " is not well-formed XML"
+                            : "cannot read " + std::string(k_catalog_file) + ": " + std::strerror(error);
             return std::nullopt;
         }
     }

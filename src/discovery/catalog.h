@@ -67,7 +67,10 @@ public:
     // opened or is not well-formed XML (logged alike): a fatal condition for the run.
     std::optional<std::vector<XMLFW_INFO>> read_NIC_FW_xml_file(event_log &log, const std::string &pciIdString,
                                                                 const nic_info &nic);
+    // Why the catalog could not be read, once a lookup answered nothing.
+    const std::string &failure() const { return failure_; }
 
 private:
     std::optional<parsed_catalog> parsed_;
+    std::string failure_;
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/console.h"
@@ -32,37 +33,6 @@ struct file_closer {
     void operator()(FILE *f) const { std::fclose(f); }
 };
 using file_ptr = std::unique_ptr<FILE, file_closer>;
-
-// The query-error file, left on disk for the operator. Lines meant for it
-// are dropped when it could not be made.
-struct query_error_file {
-    std::string name;
-    file_ptr stream;
-
-    void write(const std::string &line) const
-    {
-        if (!stream)
-            return;
-        std::fputs(line.c_str(), stream.get());
-        std::fflush(stream.get());
-    }
-};
-
-query_error_file open_query_error_file()
-{
-    query_error_file file;
-    temp_file made(system_path("/tmp/dataXXXXXX"));
-    file.name = made.created() ? made.name() : system_path("/tmp/dataXXXXXX");
-    if (made.created()) {
-        made.keep();
-        file.stream.reset(fdopen(dup(made.fd()), "w"));
-    }
-    if (!file.stream) {
-        std::printf("Not able to open this %s file\n", file.name.c_str());
-        std::fflush(stdout);
-    }
-    return file;
-}
 
 std::string query_failure_line(int rc, int line)
 {
@@ -112,14 +82,14 @@ void print_position(const run_context &ctx, const std::string &address)
     print_message(ctx, text);
 }
 
-// False when the IDs cannot be read: a fatal condition for the run.
-bool read_pci_ids(const run_context &ctx, nic_info &rec, const std::string &address)
+// Why the IDs cannot be read, a fatal condition for the run; nothing when they were.
+std::optional<std::string> read_pci_ids(const run_context &ctx, nic_info &rec, const std::string &address)
 {
     int32_t ven = 0, dev = 0, sub_ven = 0, sub_dev = 0;
     int rc = get_pci_info(address, &ven, &dev, &sub_ven, &sub_dev);
     if (rc != 0) {
         std::fprintf(stderr, "\n\nFWUPG_ERROR: RC = %d\n%s,%d\n\n", rc, k_unit, __LINE__);
-        return false;
+        return "cannot read the PCI IDs of " + address + " in sysfs";
     }
     print_message(ctx, "DEVICE INFO---------->" + hex_lower(ven) + " " + hex_lower(dev) + " " + hex_lower(sub_ven) + " " +
                   hex_lower(sub_dev) + "\n");
@@ -127,7 +97,7 @@ bool read_pci_ids(const run_context &ctx, nic_info &rec, const std::string &addr
     rec.dev_id = dev;
     rec.sub_ven_id = sub_ven;
     rec.sub_dev_id = sub_dev;
-    return true;
+    return std::nullopt;
 }
 
 // An entry without "rom" offers no version to parse: it reads as 0.0.0.
@@ -138,25 +108,24 @@ void store_catalog_images(nic_info &rec, const std::vector<XMLFW_INFO> &entries)
         rec.images.push_back({parseversions(entry.pxmlRom.value_or("")), entry.pxmlFwImage, entry.pxmlName});
 }
 
-// Fills the record of a Mellanox function whose version and PSID are known;
-// false on a fatal condition.
-bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec, const std::string &address,
-                     const std::string &version, const std::string &psid)
+// Fills the record of a Mellanox function whose version and PSID are known; why not, on a fatal condition.
+std::optional<std::string> complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec,
+                                           const std::string &address, const std::string &version,
+                                           const std::string &psid)
 {
     rec.pinterfacename = address;
-    rec.pbus_info = address;
     print_message(ctx, "\nMellanox card info for " + address + " = FW_VERSION " + version + ", BUS_INFO " + address +
                            ", PSID " + psid + "\n");
     print_position(ctx, address);
-    if (!read_pci_ids(ctx, rec, address))
-        return false;
+    if (std::optional<std::string> failure = read_pci_ids(ctx, rec, address))
+        return failure;
 
     const std::string pciIdString = catalog_key(rec, psid);
     print_message(ctx, "pciIdString-------------->" + pciIdString + "\n\n");
 
     const std::optional<std::vector<XMLFW_INFO>> entries = catalog.read_NIC_FW_xml_file(ctx.log, pciIdString, rec);
     if (!entries)
-        return false;
+        return catalog.failure();
     if (!entries->empty())
         store_catalog_images(rec, *entries);
     else
@@ -164,11 +133,12 @@ bool complete_record(run_context &ctx, firmware_catalog &catalog, nic_info &rec,
 
     rec.current = parseversions(version);
     rec.flags |= nic_complete;
-    return true;
+    return std::nullopt;
 }
 
 struct build_state {
-    query_error_file errors;
+    explicit build_state(const query_error_file &file) : errors(file) {}
+    const query_error_file &errors;
     std::vector<seen_function> seen;
     int psid_fw_count = 0;
     firmware_catalog catalog;
@@ -193,15 +163,17 @@ void note_query_failures(const query_answer &answer, const std::string &address,
     }
 }
 
-// One listed function with its query's answer, null for a function that is not Mellanox; false on
-// a fatal condition.
-bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const std::string &address,
-                        const query_answer *answer, build_state &state)
+// One listed function (the i-th) with its query's answer, null for a function that is not Mellanox;
+// why not, on a fatal condition.
+std::optional<std::string> inventory_function(run_context &ctx, inventory &inv, size_t i, const std::string &address,
+                                              const query_answer *answer, build_state &state)
 {
     if (!answer) {
         print_message(ctx, "Interface " + address + " is not Mellanox one.\n");
-        return true;
+        return std::nullopt;
     }
+    nic_info &rec = inv.ports[i];
+    rec.pbus_info = address;
     ++inv.mellanox_ports;
     note_query_failures(*answer, address, ctx, state);
 
@@ -216,20 +188,26 @@ bool inventory_function(run_context &ctx, inventory &inv, nic_info &rec, const s
         state.seen.back().mac = mac;
         if (is_second_device(ctx, state.seen, address)) {
             --inv.mellanox_ports;
-            return true;
+            inv.roles[i] = port_role::second_device;
+            return std::nullopt;
         }
     }
 
     if (!version || !psid) {
         state.errors.write("\n\nFWUPG_ERROR: PSID or FW_Version is not found for " + address + " interface\n");
         ++state.psid_fw_count;
-        return true;
+        inv.roles[i] = port_role::unqueried;
+        inv.unqueried.push_back(unqueried_of(address, *answer));
+        return std::nullopt;
     }
-    return complete_record(ctx, state.catalog, rec, address, *version, *psid);
+    std::optional<std::string> failure = complete_record(ctx, state.catalog, rec, address, *version, *psid);
+    if (!failure)
+        inv.roles[i] = port_role::complete;
+    return failure;
 }
 
 // Every listed function in address order, the Mellanox ones queried side by side beforehand; false
-// on a fatal condition or when a signal ended the queries.
+// on a fatal condition (inv.failure) or when a signal ended the queries (inv.signal).
 bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std::string> &addresses,
                          const std::vector<std::string> &vendors, build_state &state)
 {
@@ -240,20 +218,18 @@ bool inventory_functions(run_context &ctx, inventory &inv, const std::vector<std
     }
     query_batch batch(ctx, std::move(mellanox));
     size_t queried = 0;
-    bool complete = true;
-    for (size_t i = 0; i < addresses.size() && complete; ++i) {
+    for (size_t i = 0; i < addresses.size() && !inv.failure; ++i) {
         const query_answer *answer = nullptr;
         if (is_mellanox(vendors[i])) {
             answer = batch.answer(queried++);
             if (!answer)
                 break;
         }
-        complete = inventory_function(ctx, inv, inv.ports[i], addresses[i], answer, state);
+        inv.failure = inventory_function(ctx, inv, i, addresses[i], answer, state);
     }
     // The run ends by a signal that came during the queries, once they have all been ended.
-    if (const int sig = batch.signal())
-        ctx.outcome.deferred_signal = sig;
-    return complete && batch.signal() == 0;
+    inv.signal = batch.signal();
+    return !inv.failure && inv.signal == 0;
 }
 
 } // namespace
@@ -276,13 +252,13 @@ inventory build_NIC_list(run_context &ctx)
 
     inventory inv;
     inv.ports.assign(n, nic_info {});
-    build_state state;
-    state.errors = open_query_error_file();
+    inv.roles.assign(n, port_role::other_vendor);
+    build_state state(inv.errors.emplace());
     print_message(ctx, "\nIf PSID or FW_Version is not found for some interfaces, please check " +
-                           state.errors.name + "\n\n");
+                           state.errors.name() + "\n\n");
 
     if (!inventory_functions(ctx, inv, addresses, vendors, state)) {
-        inv.status = inventory_status::fatal;
+        inv.status = inventory_status::cut_short;
         return inv;
     }
 
@@ -291,6 +267,38 @@ inventory build_NIC_list(run_context &ctx)
     else if (inv.mellanox_ports == state.psid_fw_count)
         inv.status = inventory_status::none_readable;
     return inv;
+}
+
+query_error_file::query_error_file()
+{
+    temp_file made(system_path("/tmp/dataXXXXXX"));
+    name_ = made.created() ? made.name() : system_path("/tmp/dataXXXXXX");
+    if (made.created()) {
+        made.keep();
+        stream_.reset(fdopen(dup(made.fd()), "w"));
+        // A file nobody could write to would stay empty forever.
+        if (!stream_)
+            std::remove(name_.c_str());
+    }
+    if (!stream_) {
+        std::printf("Not able to open this %s file\n", name_.c_str());
+        std::fflush(stdout);
+    }
+}
+
+query_error_file::~query_error_file()
+{
+    struct stat st {};
+    if (stream_ && fstat(fileno(stream_.get()), &st) == 0 && st.st_size == 0)
+        std::remove(name_.c_str());
+}
+
+void query_error_file::write(const std::string &line) const
+{
+    if (!stream_)
+        return;
+    std::fputs(line.c_str(), stream_.get());
+    std::fflush(stream_.get());
 }
 
 int get_pci_info(const opt_text &pbus_info, int32_t *ppci_ven, int32_t *ppci_dev, int32_t *ppci_sub_ven,

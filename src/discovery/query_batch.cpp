@@ -10,6 +10,16 @@ std::string device_of(const std::string &address)
 {
     return address.substr(0, address.find('.'));
 }
+
+// No answer, a status other than 0 or a label without its value; a query the time limit or a
+// signal ended would only end so again.
+bool failed(const query_answer &answer)
+{
+    if (answer.timed_out || answer.interrupted)
+        return false;
+    return !answer.started || answer.exit_failed || answer.fw_version.rc != 0 || answer.psid.rc != 0 ||
+           answer.base_mac.rc != 0;
+}
 } // namespace
 
 query_batch::query_batch(run_context &ctx, std::vector<std::string> addresses)
@@ -49,21 +59,72 @@ bool query_batch::query_next_device()
             return false;
         device = next_device_++;
     }
+    bool complete = true;
     for (size_t i : devices_[device]) {
+        query_answer answer;
+        const bool among_others = query_among_others(i, answer);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (among_others && failed(answer)) {
+                again_.push_back(i);
+            } else {
+                answers_[i] = std::move(answer);
+                ready_[i] = true;
+            }
+            complete = !stopping_;
+        }
+        answered_.notify_all();
+        if (!complete || query_signal() != 0)
+            break;
+    }
+    bool last = false;
+    if (complete && query_signal() == 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = ++devices_done_ == devices_.size();
+    }
+    if (last)
+        query_again_alone();
+    answered_.notify_all();
+    return query_signal() == 0;
+}
+
+bool query_batch::query_among_others(size_t i, query_answer &answer)
+{
+    size_t started = 0;
+    bool others = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        others = running_ > 0;
+        ++running_;
+        started = ++started_;
+    }
+    answer = query_flash_device(ctx_, addresses_[i]);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    return others || started_ != started;
+}
+
+void query_batch::query_again_alone()
+{
+    std::vector<size_t> again;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::sort(again_.begin(), again_.end());
+        again.swap(again_);
+    }
+    for (size_t i : again) {
         query_answer answer = query_flash_device(ctx_, addresses_[i]);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             answers_[i] = std::move(answer);
             ready_[i] = true;
             if (stopping_)
-                break;
+                return;
         }
         answered_.notify_all();
         if (query_signal() != 0)
-            break;
+            return;
     }
-    answered_.notify_all();
-    return query_signal() == 0;
 }
 
 void query_batch::work()

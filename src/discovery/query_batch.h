@@ -17,6 +17,9 @@ inline constexpr size_t k_parallel_queries = 16;
 // Queries every address at once on construction: the functions of one PCI device (same text
 // before the '.') one after another, since they share one flash, and different devices side by
 // side. The answers are only handed out; whoever takes them writes the output, in order.
+// An adapter shown as two devices shares one flash too, and its tool may refuse one query while
+// the other reads it: a query that failed (not by the time limit) while others ran is run once
+// more, alone, after all the others, and only that answer counts.
 class query_batch {
 public:
     query_batch(run_context &ctx, std::vector<std::string> addresses);
@@ -33,6 +36,10 @@ public:
 private:
     // Queries the next device not yet taken; false when none is left.
     bool query_next_device();
+    // One query; true when another ran at some moment during it.
+    bool query_among_others(size_t i, query_answer &answer);
+    // Once every device is done: the queries to run again, one at a time.
+    void query_again_alone();
     void work();
 
     run_context &ctx_;
@@ -45,6 +52,10 @@ private:
     std::vector<query_answer> answers_;
     std::vector<bool> ready_;
     size_t next_device_ = 0;
+    size_t devices_done_ = 0;
+    size_t running_ = 0;          // queries running now
+    size_t started_ = 0;          // queries started so far
+    std::vector<size_t> again_;   // indexes whose query is run again once the others are done
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

@@ -1,20 +1,24 @@
-// Burning a port's image with the flash tool and judging the outcome.
+// Burning an image into an adapter with the flash tool and judging the outcome.
 #pragma once
 
 #include <string>
 
+#include "core/event_log.h"
+#include "core/pipeline.h"
 #include "core/records.h"
 #include "core/run_state.h"
 
-enum class burn_result { not_burned, flashed, failed };
+// Which run burns: the upgrade run logs the image it selected and the MAC without its separators;
+// the report-driven update burns the report's device as the report gives it.
+enum class burn_source { upgrade_run, report };
 
-// Which of the port's images to burn: the newest (upgrade run) or the one the
-// report-driven update put first.
-enum class image_choice { newest, first };
+// Burns one image into one adapter: the tool's run between its two history records, verified by a
+// query, the outcome logged, all under one signal hold whose signal the result carries. Touches
+// nothing shared but the log and the burn history.
+burn_result do_update_firmware(run_context &ctx, const nic_info &nic, const catalog_image &image, burn_source source);
 
-// Burns the chosen image into a port whose flash-request bit is set; sets the
-// run's flashed or failed outcome and logs it.
-burn_result do_update_firmware(run_context &ctx, nic_info &nic, image_choice choice);
+// The entry that a run logs once, before its first burn.
+void log_waiting_notice(event_log &log);
 
 // A MAC text without its separators.
 std::string format_mac(const std::string &pStrTok);

@@ -63,22 +63,22 @@ opt_text trimmed_name(const std::string &field)
 
 } // namespace
 
-int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
-                  const char *delimiter)
+std::optional<std::string> get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data,
+                                         const std::string &dataFile, const char *delimiter)
 {
     data.clear();
     const int status = do_command(ctx.tools, cmd);
     if (status != 0) {
         log_mellanox_event(ctx.log, LOG_ERROR, "command failed: ", cmd, "\n");
-        return status;
+        return "getmlnxinfo exited with status " + std::to_string(status);
     }
     std::ifstream in(dataFile);
     if (!in) {
         log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file ", dataFile, "\n");
-        return 2;
+        return "its answer could not be read";
     }
     data = read_answer_line(in, delimiter);
-    return 0;
+    return std::nullopt;
 }
 
 std::string read_answer_line(std::istream &in, const char *delimiter)
@@ -108,46 +108,44 @@ image_answer parse_image_answer(const std::string &datastring)
 namespace {
 
 // The answer file, the command and the answer's use; the caller holds signals back.
-int resolve_image_name(run_context &ctx, nic_info &curnic, std::string *servername)
+std::optional<std::string> resolve_image_name(run_context &ctx, nic_info &curnic, std::string *servername)
 {
     const std::string dataFileName = "dataXXXXXX";
     temp_file answer(dataFileName);
     if (!answer.created()) {
         log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file ", dataFileName, "\n");
-        return 2;
+        return "its answer file could not be made";
     }
     answer.close_fd();
 
     const std::string cmd = "./getmlnxinfo imgfile " + *curnic.pbus_info + " > " + answer.name();
     std::string datastring;
-    int result = get_mlnx_info(ctx, cmd, datastring, answer.name(), " ");
-    if (result != 0)
-        return result;
+    if (std::optional<std::string> failed = get_mlnx_info(ctx, cmd, datastring, answer.name(), " "))
+        return failed;
     const image_answer parsed = parse_image_answer(datastring);
     if (parsed.no_image)
-        return 1;
+        return "getmlnxinfo knows no image for it";
     if (parsed.server && servername)
         *servername = *parsed.server;
     if (curnic.images.empty())
         curnic.images.resize(1);
     curnic.images[0].file = parsed.image;
-    return 0;
+    return std::nullopt;
 }
 
 } // namespace
 
-int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
+image_resolution modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
 {
     // The address goes into a shell command line.
     if (!curnic.pbus_info || !is_pci_address(*curnic.pbus_info)) {
         log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
                            curnic.pbus_info.value_or(""), "\n");
-        return 2;
+        return {.failure = "its bus address is not a PCI address"};
     }
     // From before the answer file is made until it is gone: a signal then ends the run only afterwards.
     const signal_hold hold;
-    const int result = resolve_image_name(ctx, curnic, servername);
-    if (hold.held() != 0 && ctx.outcome.deferred_signal == 0)
-        ctx.outcome.deferred_signal = hold.held();
-    return result;
+    image_resolution resolution {.failure = resolve_image_name(ctx, curnic, servername)};
+    resolution.signal = hold.held();
+    return resolution;
 }

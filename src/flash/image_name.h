@@ -2,19 +2,25 @@
 #pragma once
 
 #include <istream>
+#include <optional>
 #include <string>
 
 #include "core/records.h"
 #include "core/run_state.h"
 
-// Resolves the port's first image name through ./getmlnxinfo: 0 resolved,
-// 1 no image, 2 answer unreadable, else the command's exit status. A signal
-// that came meanwhile is left in ctx.outcome.deferred_signal.
-int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername);
+// How a resolution through getmlnxinfo ended.
+struct image_resolution {
+    std::optional<std::string> failure {}; // why no name was taken from the answer; none when one was
+    int signal = 0;                        // a signal held back meanwhile: the run ends by it
+};
+
+// Resolves the port's first image name through ./getmlnxinfo: the name its answer gives replaces
+// the first image's (absent when the answer names none).
+image_resolution modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername);
 
 // Runs cmd (whose output goes to dataFile) and reads the first line of
-// dataFile into data, cut at the first delimiter after a token.
-int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
+// dataFile into data, cut at the first delimiter after a token; why it could not, when it could not.
+std::optional<std::string> get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
                   const char *delimiter);
 
 // The first line of a command's output file as get_mlnx_info keeps it: its

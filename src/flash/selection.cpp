@@ -36,6 +36,17 @@ bool silent_skip(const options &opts)
     return opts.silent && !opts.force;
 }
 
+// The first image whose version text is the highest of the sorted list; nothing for a port without images.
+std::optional<catalog_image> newest_image(const nic_info &nic)
+{
+    const std::vector<std::string> versions = sorted_image_versions(nic);
+    for (const catalog_image &image : nic.images) {
+        if (version_text(image.version) == versions.back())
+            return image;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 answer is_FW_needed(run_context &ctx, const nic_info &nic)
@@ -55,38 +66,41 @@ answer is_FW_needed(run_context &ctx, const nic_info &nic)
     log_mellanox_event(ctx.log, LOG_WARNING, "*** WARNING *** - Installed firmware is the latest firmware\n");
     print_message(ctx, "Repository doesn't have newer firmware version, Installed firmware version is the latest "
                        "one..........Please Quit the updation.\n");
-    if (silent_skip(ctx.opts)) {
-        ++ctx.outcome.latest_skips;
+    if (silent_skip(ctx.opts))
         return answer::no;
-    }
     return nfwu_yesno(ctx, prompt_str, answer::no, "n");
 }
 
-void select_firmware(run_context &ctx, nic_info &nic)
+answer select_firmware(run_context &ctx, const nic_info &nic)
 {
-    if (!nic.has(nic_complete))
-        return;
-
     for (const catalog_image &image : nic.images) {
         if (image.file && image.file->find("n/a") != std::string::npos)
             log_mellanox_event(ctx.log, LOG_WARNING, "Failed to get firmware image filename from ", k_catalog_file,
                                "\n");
     }
+    return is_FW_needed(ctx, nic);
+}
 
-    switch (is_FW_needed(ctx, nic)) {
+adapter_plan plan_upgrade_port(const nic_info &nic, const options &opts, answer given)
+{
+    adapter_plan plan;
+    const std::optional<catalog_image> newest = nic.images.empty() ? std::nullopt : newest_image(nic);
+    if (!newest) {
+        plan.decision = adapter_decision::no_image;
+        return plan;
+    }
+    switch (given) {
     case answer::yes:
-        nic.flags |= nic_flash_requested;
-        break;
     case answer::continue_all:
-        nic.flags |= nic_flash_requested;
-        ctx.outcome.no_more_questions = true;
-        break;
-    case answer::quit:
-        ctx.outcome.quit = true;
-        nic.flags = 0;
+        plan.decision = adapter_decision::burn;
+        plan.image = newest;
         break;
     case answer::no:
-        nic.flags = 0;
+        // In a silent run nobody is asked: a no is the pass over a port that has the newest image.
+        plan.decision = silent_skip(opts) && !catalog_has_newer(nic) ? adapter_decision::skip_current
+                                                                      : adapter_decision::skip_declined;
         break;
+    case answer::quit: plan.decision = adapter_decision::skip_declined; break;
     }
+    return plan;
 }

@@ -13,6 +13,11 @@ std::string shell_program()
     return "/bin/sh";
 }
 
+std::string null_device()
+{
+    return "/dev/null";
+}
+
 #ifdef ROVAN_SIMULATOR
 
 namespace {

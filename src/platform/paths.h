@@ -11,6 +11,8 @@ std::string system_path(const std::string &absolute_path);
 
 // The shell that runs commands given as text, the host's own in rovan-sim too.
 std::string shell_program();
+// The device that takes output and keeps none, the host's own in rovan-sim too.
+std::string null_device();
 
 // Points libpci at the system's sysfs and ID database (a no-op in rovan).
 // Call between pci_alloc and pci_init.

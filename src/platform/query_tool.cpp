@@ -203,7 +203,7 @@ private:
 // Starts the tool writing both its outputs into out_fd, in its own process group, with the
 // default handling of the signals that this process may have changed. -1 when no process could
 // be made; a program that cannot be run ends at once, as the shell's "not found" did.
-pid_t spawn_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, bool *started)
+pid_t spawn_tool(const std::string &path, const std::vector<std::string> &argv, int out_fd, query_lines &result)
 {
     std::vector<char *> args;
     for (const std::string &a : argv)
@@ -231,7 +231,8 @@ pid_t spawn_tool(const std::string &path, const std::vector<std::string> &argv, 
     const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    *started = rc == 0 || (rc != EAGAIN && rc != ENOMEM);
+    result.started = rc == 0 || (rc != EAGAIN && rc != ENOMEM);
+    result.not_run = rc != 0 && result.started;
     return rc == 0 ? pid : -1;
 }
 
@@ -294,8 +295,11 @@ void wait_for_tool(pid_t pid, registered_group &group, query_clock::time_point d
         }
     }
     group.release();
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    result.exit_failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace
@@ -305,6 +309,7 @@ query_lines run_query_tool(const std::string &path, const std::vector<std::strin
 {
     query_lines result;
     result.lines.resize(labels.size());
+    result.exit_failed = true; // until the tool has exited with 0
     const auto deadline = query_clock::now() + std::chrono::seconds(time_limit_s);
 
     int fds[2];
@@ -318,7 +323,7 @@ query_lines run_query_tool(const std::string &path, const std::vector<std::strin
     if (write_end.get() < 0)
         return result;
 
-    const pid_t pid = spawn_tool(path, argv, write_end.get(), &result.started);
+    const pid_t pid = spawn_tool(path, argv, write_end.get(), result);
     if (pid < 0)
         return result;
     registered_group group(pid);

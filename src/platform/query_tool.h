@@ -11,6 +11,9 @@ struct query_lines {
     bool started = false;     // the pipe and the process could be made (a program that cannot be run still counts)
     bool timed_out = false;   // ended with its process group at the time limit: no answer
     bool interrupted = false; // ended because a signal came during the queries: no answer
+    bool exit_failed = false; // did not exit with status 0 (a non-zero status, a signal, or it could not be run)
+    bool not_run = false;     // the program could not be run: no such file, or not executable
+    std::optional<int> exit_status {}; // its exit status, 128 + N when signal N ended it; none when it never ran
     // For each label asked for, the first output line carrying it (letters compared without regard to
     // case), its line end kept. Only the first 4 KiB of a line are kept; the rest is read and dropped.
     std::vector<std::optional<std::string>> lines;

@@ -35,7 +35,7 @@ void build_XML_FW_item_active_version(const std::string & /*pFwtype*/, std::stri
     pAttribute = version_text(nic.current);
 }
 
-void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, nic_info &nic)
+void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic)
 {
     pAttribute.clear();
     if (!is_rom_type(pFwtype) || !nic.has(nic_complete))
@@ -44,21 +44,19 @@ void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute
     for (const catalog_image &image : nic.images) {
         if (image.version > nic.current) {
             pAttribute = "upgrade";
-            nic.flags |= nic_flash_requested;
             return;
         }
     }
     for (const catalog_image &image : nic.images) {
         if (image.version == nic.current) {
             pAttribute = "rewrite";
-            nic.flags |= nic_flash_requested;
             return;
         }
     }
     pAttribute = nic.images.empty() ? "Nothing" : "downgrade";
 }
 
-bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
+bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, const nic_info &nic)
 {
     std::string value;
     bool ok = true;

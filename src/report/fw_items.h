@@ -10,7 +10,7 @@
 
 // Writes the fw_item of a record: one per image type of the record. False
 // when a writer call failed.
-bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, nic_info &nic);
+bool write_XML_FW_item(event_log &log, xmlTextWriterPtr writer, const nic_info &nic);
 
 // The highest catalog version of a record; empty when it has no image.
 void build_XML_FW_item_version(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);
@@ -18,5 +18,5 @@ void build_XML_FW_item_version(const std::string &pFwtype, std::string &pAttribu
 // The installed version of a record.
 void build_XML_FW_item_active_version(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);
 
-// "upgrade", "rewrite", "downgrade" or "Nothing"; the first two set the record's flash-request bit.
-void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, nic_info &nic);
+// "upgrade", "rewrite", "downgrade" or "Nothing": the first two ask a report-driven update to burn.
+void recommend_XML_FW_action(const std::string &pFwtype, std::string &pAttribute, const nic_info &nic);

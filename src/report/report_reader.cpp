@@ -1,7 +1,9 @@
 // The report reader: node walking, the items each device is made of, and the old hexadecimal reading.
 #include "report/report_reader.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -17,14 +19,14 @@ using reader_ptr = std::unique_ptr<xmlTextReader, decltype(&xmlFreeTextReader)>;
 using reader_opener = std::function<xmlTextReaderPtr()>;
 
 // Reads the whole report once, handing every node to visit. Logs and answers
-// false when the report cannot be opened or is not well-formed.
-bool walk_report(event_log &log, const std::string &path, const reader_opener &open,
-                 const std::function<void(xmlTextReaderPtr)> &visit)
+// why when the report cannot be opened or is not well-formed.
+std::optional<std::string> walk_report(event_log &log, const std::string &path, const reader_opener &open,
+                                       const std::function<void(xmlTextReaderPtr)> &visit)
 {
     reader_ptr reader(open(), &xmlFreeTextReader);
     if (!reader) {
         log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to open ", path, "\n");
-        return false;
+        return "it cannot be opened";
     }
     int ret;
     while ((ret = xmlTextReaderRead(reader.get())) == 1)
@@ -32,9 +34,9 @@ bool walk_report(event_log &log, const std::string &path, const reader_opener &o
     reader.reset();
     if (ret != 0) {
         log_mellanox_event(log, LOG_ERROR, "read_discovery_report: Failed to parse ", path, "\n");
-        return false;
+        return "not well-formed XML";
     }
-    return true;
+    return std::nullopt;
 }
 
 std::string node_name(xmlTextReaderPtr reader)
@@ -110,32 +112,41 @@ void store_item(event_log &log, const std::string &name, const std::string &valu
 
 // The two passes: count the devices, then fill them.
 std::optional<std::vector<report_device>> read_devices(event_log &log, const std::string &path,
-                                                       const reader_opener &open)
+                                                       const reader_opener &open, std::string *failure)
 {
     int device_count = 0;
-    if (!walk_report(log, path, open,
-                     [&](xmlTextReaderPtr reader) { read_num_device_elements(reader, &device_count); }))
-        return std::nullopt;
-
+    std::optional<std::string> failed =
+        walk_report(log, path, open, [&](xmlTextReaderPtr reader) { read_num_device_elements(reader, &device_count); });
     report_reading reading;
     reading.devices.resize(static_cast<size_t>(device_count));
-    if (!walk_report(log, path, open, [&](xmlTextReaderPtr reader) { process_node(log, reader, reading); }))
-        return std::nullopt;
-    return std::move(reading.devices);
+    if (!failed)
+        failed = walk_report(log, path, open, [&](xmlTextReaderPtr reader) { process_node(log, reader, reading); });
+    if (!failed)
+        return std::move(reading.devices);
+    if (failure)
+        *failure = *failed;
+    return std::nullopt;
 }
 
 } // namespace
 
-std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path)
+std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path,
+                                                              std::string *failure)
 {
-    return read_devices(log, path, [&]() -> xmlTextReaderPtr {
+    std::string not_opened;
+    std::optional<std::vector<report_device>> devices = read_devices(log, path, [&]() -> xmlTextReaderPtr {
         // Only a regular file, or a link to one: opening a FIFO would block, and a
         // device or a directory is no report.
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            not_opened = st.st_mode == 0 ? std::strerror(errno) : "not a regular file";
             return nullptr;
+        }
         return xmlNewTextReaderFilename(path.c_str());
-    });
+    }, failure);
+    if (!devices && failure && !not_opened.empty())
+        *failure = not_opened;
+    return devices;
 }
 
 std::optional<std::vector<report_device>> read_report_devices_from_memory(event_log &log, const std::string &text,
@@ -145,7 +156,7 @@ std::optional<std::vector<report_device>> read_report_devices_from_memory(event_
         if (text.size() > static_cast<size_t>(INT_MAX))
             return nullptr;
         return xmlReaderForMemory(text.data(), static_cast<int>(text.size()), name.c_str(), nullptr, 0);
-    });
+    }, nullptr);
 }
 
 void read_num_device_elements(xmlTextReaderPtr reader, int *count)

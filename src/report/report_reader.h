@@ -25,9 +25,10 @@ struct report_reading {
     std::string current_image_type;     // the text of the most recent "type" item, carried from node to node
 };
 
-// Reads the report in two passes (count the devices, then fill them); nothing
-// when it cannot be opened or is not well-formed (logged).
-std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path);
+// Reads the report in two passes (count the devices, then fill them); nothing, with why in *failure
+// when one is given, when it cannot be opened or is not well-formed (logged).
+std::optional<std::vector<report_device>> read_report_devices(event_log &log, const std::string &path,
+                                                              std::string *failure = nullptr);
 
 // The same over a report held in memory; name stands for it in the log.
 std::optional<std::vector<report_device>> read_report_devices_from_memory(event_log &log, const std::string &text,

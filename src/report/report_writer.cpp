@@ -59,14 +59,16 @@ struct doc_freer {
     void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
 };
 
-void log_not_written(event_log &log, const std::string &path, const std::string &reason)
+std::string log_not_written(event_log &log, const std::string &path, const std::string &reason)
 {
     log_mellanox_event(log, LOG_ERROR, "xml_discovery_report: Failed to write ", path, ": ", reason, "\n");
+    return reason;
 }
 
 } // namespace
 
-bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const std::string &path)
+std::optional<std::string> xml_discovery_report(event_log &log, const std::vector<nic_info> &ports,
+                                                const std::string &path)
 {
     xmlDocPtr raw_doc = nullptr;
     xmlTextWriterPtr raw_writer = nullptr;
@@ -77,28 +79,23 @@ bool xml_discovery_report(event_log &log, std::vector<nic_info> &ports, const st
 
     // Without a writer every item would fail; only ending the document reports it.
     if (writer) {
-        for (nic_info &nic : ports) {
+        for (const nic_info &nic : ports) {
             if (nic.has(nic_complete))
                 written &= write_XML_device_elements(log, writer.get(), nic);
         }
     }
     if (!writer || xmlTextWriterEndDocument(writer.get()) < 0) {
         log_mellanox_event(log, LOG_ERROR, "Error at XmlTextWriterEndDocument\n");
-        log_not_written(log, path, "the document could not be completed");
-        return false;
+        return log_not_written(log, path, "the document could not be completed");
     }
     // Ending adds a failed last flush to the bytes written; the output keeps
     // its failure, so flushing again shows it.
-    if (!written || xmlTextWriterFlush(writer.get()) < 0) {
-        log_not_written(log, path, "a part of the document could not be written");
-        return false;
-    }
+    if (!written || xmlTextWriterFlush(writer.get()) < 0)
+        return log_not_written(log, path, "a part of the document could not be written");
     writer.reset();
-    if (std::optional<std::string> failure = save_document_atomically(doc.get(), path)) {
-        log_not_written(log, path, *failure);
-        return false;
-    }
-    return true;
+    if (std::optional<std::string> failure = save_document_atomically(doc.get(), path))
+        return log_not_written(log, path, *failure);
+    return std::nullopt;
 }
 
 bool write_XML_start_elements(event_log &log, xmlTextWriterPtr *writer, xmlDocPtr *doc)
@@ -121,7 +118,7 @@ bool write_XML_start_elements(event_log &log, xmlTextWriterPtr *writer, xmlDocPt
     return ok;
 }
 
-bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, nic_info &nic)
+bool write_XML_device_elements(event_log &log, xmlTextWriterPtr writer, const nic_info &nic)
 {
     const bus_parts bus = split_bus_address(nic.pbus_info.value_or(""));
 

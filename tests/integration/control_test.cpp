@@ -2,10 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
 #include <optional>
 #include <regex>
 
+#include <nlohmann/json.hpp>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include "core/run_result.h"
+#include "output_checks.h"
 #include "sim_server.h"
 
 namespace {
@@ -89,7 +97,8 @@ TEST(Control, EveryModeAppendsToTheLogAndStopsWithoutIt)
     sim::SimServer server;
     server.set_mokutil("SecureBoot disabled");
     const std::string earlier = "[INFO]      [Mon Jan  1 00:00:00 2024] an earlier run\n";
-    const std::regex fatal(R"(FWUPG_ERROR: could not open mstflint\.log \(21\), mstflint,[0-9]+\n)");
+    const std::regex fatal(R"(FWUPG_ERROR: could not open mstflint\.log \(21\), mstflint,[0-9]+\n)"
+                           "rovan: cannot open mstflint.log: Is a directory\n");
     for (const Args &args : std::vector<Args> {{}, {"-s"}, {"-c"}, {"-d"}, {"-u", "nicdiscovery.xml"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
         server.write_package_file("mstflint.log", earlier);
@@ -114,6 +123,139 @@ TEST(Control, ProductionBinaryIgnoresTheSimulatedRoot)
     EXPECT_EQ((r.out + r.err).find(server.root()), std::string::npos) << r.out << r.err;
     EXPECT_TRUE(server.tool_calls().empty()) << "rovan ran a stand-in of the simulated root";
     EXPECT_EQ(r.status, 1);
+}
+
+// A Mellanox function at address with the board's one image 16.35.2000 in the catalog, as the stand-in tool
+// knows it (its Base MAC its own, so that no two are one adapter).
+void add_port(sim::SimServer &server, sim::FlashDevice dev)
+{
+    server.add_function({.address = dev.address});
+    dev.base_mac = "b8cef6000" + dev.address.substr(5, 3);
+    server.add_flash_device(dev);
+    server.add_image({"fw-16.35.2000.bin", "MT_0000000080", "16.35.2000"});
+    server.set_catalog({{}});
+}
+
+// One run of every mode and outcome with --json: standard output is one document that passes the schema, with
+// the status, the result and the reason, which standard error gives too; the case checks the rest.
+TEST(Control, EveryRunEndsWithItsResultDocument)
+{
+    using json = nlohmann::json;
+    const std::string A = "0000:05:00.0", v1 = "16.35.1000", prom = "/rovan.prom";
+    int held = -1; // the run lock, held by the test for the busy run
+    struct Case {
+        Args args;
+        std::function<void(sim::SimServer &)> setup;
+        int status;
+        std::string result, reason; // the reason's start; empty: null
+        std::function<void(const json &, const sim::Result &, const sim::SimServer &)> check = {};
+        std::string input = "";
+        std::map<std::string, std::string> env = {};
+    };
+    const auto burn = [](const json &doc) { return doc["adapters"][0]["burn"]; };
+    for (const Case &c : std::vector<Case> {
+             {{"-cd"}, {}, 1, "usage", "-c and -d cannot be combined; rovan --help shows the usage"},
+             {{"-s"}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1, .burn_exit = 1}); }, 2, "failed",
+              "the burn of " + A + " failed: status 1: -E- Burning FW image failed: flash write error on " + A,
+              [&](const json &doc, auto &, auto &) {
+                  EXPECT_EQ(burn(doc)["outcome"], "failed");
+                  EXPECT_EQ(burn(doc)["tool_status"], 1);
+                  EXPECT_EQ(burn(doc)["image"], "./nic_fw/fw-16.35.2000.bin");
+              }},
+             {{"-s"}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1, .burn_keeps_old = true}); }, 2,
+              "failed", "the burn of " + A + " was not verified: the adapter reports 16.35.1000 after the burn",
+              [&](const json &doc, auto &, auto &) { EXPECT_EQ(burn(doc)["outcome"], "not-verified"); }},
+             // The metrics after a burn, with the version it left and the reboot it owes.
+             {{"-s", "--prometheus", "." + prom}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1});
+                 s.set_boot_time(1706000000); }, 0, "ok", "", [&](const json &doc, auto &, auto &s) {
+                  EXPECT_EQ(burn(doc)["outcome"], "success");
+                  EXPECT_EQ(burn(doc)["tool_output"].back(), "Restoring signature                     - OK");
+                  EXPECT_TRUE(doc["reboot_required"]);
+                  const std::string metrics = s.read_package_file(prom);
+                  for (const std::string &sample : std::vector<std::string> {"rovan_adapter_update_available{address=\"" + A + "\",psid=\""
+                           "MT_0000000080\",installed=\"16.35.2000\",newest=\"16.35.2000\"} 0\n",
+                           "rovan_adapters{state=\"queried\"} 1\n", "rovan_reboot_required 1\n",
+                           "rovan_run_status 0\n"})
+                      EXPECT_NE(metrics.find(sample), std::string::npos) << sample << metrics;
+                  if (checks::installed("promtool"))
+                      EXPECT_EQ(checks::metrics_errors(s.package_dir() + prom), "") << metrics;
+                  else
+                      std::cout << "SKIPPED the promtool check: promtool is not installed\n";
+              }},
+             {{"-s"}, [&](auto &s) { add_port(s, {.address = A}); }, 1, "nothing-to-do",
+              "every adapter has the newest firmware already",
+              [](const json &doc, auto &, auto &) { EXPECT_EQ(doc["adapters"][0]["decision"], "skip-current"); }},
+             {{}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1}); }, 3, "quit",
+              "the operator quit at the prompt", [](const json &, const sim::Result &r, auto &) {
+                  EXPECT_NE(r.err.find("y/n/q (y):"), std::string::npos) << "the prompt goes to standard error";
+              }, "q\n"},
+             {{"-s"}, {}, 1, "failed", "no Mellanox adapter found"},
+             {{"-d"}, [&](auto &s) { add_port(s, {.address = A, .query_ms = 30000}); }, 2, "failed",
+              "no adapter could be queried", [&](const json &doc, const sim::Result &r, auto &) {
+                  EXPECT_EQ(doc["unqueried"], json::parse(R"([{"address":")" + A + R"(","reason":"timeout"}])"));
+                  EXPECT_EQ(doc["adapters"][0]["decision"], "unqueried");
+                  EXPECT_EQ(doc["report"], "nicdiscovery.xml");
+                  EXPECT_NE(r.err.find("rovan: " + A + " was not read: no answer from the flash tool within 1 s\n"),
+                            std::string::npos);
+              }, "", {{"ROVAN_QUERY_TIMEOUT", "1"}}},
+             {{"-c"}, [&](auto &s) { add_port(s, {.address = A}); s.remove_package_file("nic_fw/mstflint"); }, 0, "ok",
+              "", [](const json &doc, auto &, auto &) { EXPECT_EQ(doc["unqueried"][0]["reason"], "tool-missing"); }},
+             {{"-c"}, [&](auto &s) { add_port(s, {.address = A, .query_fails = true}); }, 0, "ok", "",
+              [](const json &doc, auto &, auto &) { EXPECT_EQ(doc["unqueried"][0]["reason"], "status 1"); }},
+             {{"-d"}, [&](auto &s) { add_port(s, {.address = A}); s.remove_catalog(); }, 1, "fatal",
+              "cannot read nic_fw/NICFWData.xml: No such file or directory"},
+             {{"-d", "none/r.xml"}, [&](auto &s) { add_port(s, {.address = A}); }, 2, "failed",
+              "cannot write the report none/r.xml: "},
+             {{"-u", "r.xml"}, {}, 2, "failed", "cannot read the report r.xml: No such file or directory"},
+             // Every action of a report -d wrote: upgrade, rewrite, downgrade, and Nothing for a board without image.
+             {{"-u", "nicdiscovery.xml"}, [&](auto &s) {
+                  for (const auto &[address, version] : std::vector<std::pair<std::string, std::string>> {
+                           {A, v1}, {"0000:06:00.0", "16.35.2000"}, {"0000:07:00.0", "16.36.0"}})
+                      add_port(s, {.address = address, .fw_version = version});
+                  add_port(s, {.address = "0000:08:00.0", .psid = "MT_OTHER"});
+                  ASSERT_EQ(s.run({"-d"}).status, 0);
+              }, 0, "ok", "", [](const json &doc, auto &, auto &) {
+                  std::vector<std::string> decisions, outcomes;
+                  for (const json &adapter : doc["adapters"]) {
+                      decisions.push_back(adapter["decision"]);
+                      outcomes.push_back(adapter["burn"].is_null() ? "-" : adapter["burn"]["outcome"]);
+                  }
+                  EXPECT_EQ(decisions, std::vector<std::string>({"burn", "burn", "burn", "no-image"}));
+                  EXPECT_EQ(outcomes, std::vector<std::string>({"success", "success", "success", "-"}));
+                  EXPECT_TRUE(doc["reboot_required"]);
+              }},
+             {{"-c"}, [&](auto &s) {
+                  const std::string lock = s.root() + "/run/rovan.lock", pid = std::to_string(getpid());
+                  held = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                  ASSERT_TRUE(held >= 0 && write(held, pid.data(), pid.size()) > 0 && flock(held, LOCK_EX) == 0);
+              }, 4, "busy", "another run (pid " + std::to_string(getpid()) + ") holds "}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.result + " " + c.reason);
+        sim::SimServer server;
+        if (c.setup)
+            c.setup(server);
+        Args args = c.args;
+        args.insert(args.begin() + (args.empty() ? 0 : 1), "--json");
+        const sim::Result r = server.run(args, c.input, c.env);
+        if (held >= 0)
+            close(held);
+        held = -1;
+        EXPECT_EQ(r.status, c.status);
+        ASSERT_TRUE(r.out.ends_with("}\n") && r.out.find('\n') + 1 == r.out.size()) << r.out;
+        EXPECT_EQ(checks::result_schema_errors(r.out), "") << r.out;
+        const json doc = json::parse(r.out);
+        EXPECT_EQ(doc["status"], c.status);
+        EXPECT_EQ(doc["result"], c.result);
+        EXPECT_EQ(doc["mode"].is_null(), c.result == "usage");
+        if (c.reason.empty()) {
+            EXPECT_TRUE(doc["reason"].is_null()) << doc["reason"];
+        } else {
+            const std::string reason = doc["reason"].is_string() ? doc["reason"].get<std::string>() : "";
+            EXPECT_TRUE(reason.starts_with(c.reason)) << reason;
+            EXPECT_NE(r.err.find("rovan: " + reason + "\n"), std::string::npos) << r.err;
+        }
+        if (c.check)
+            c.check(doc, r, server);
+    }
 }
 
 } // namespace

@@ -58,7 +58,7 @@ TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
     EXPECT_NE(none.out.find("NO Interface Found\nList of Network Adapters detected on the Server.................\n\n"),
               std::string::npos) << none.out;
     EXPECT_NE(none.err.find("\n\nFWUPG_ERROR: get_interface_list filed RC = 1\n"), std::string::npos) << none.err;
-    EXPECT_EQ(shown(server, none), "|") << "the query-error file stays for the operator";
+    EXPECT_EQ(shown(server, none), "|<file missing>") << "an empty query-error file is removed at the end";
 
     server.set_catalog({});
     for (const auto &[address, pci_class] : std::vector<std::pair<std::string, unsigned>> {{"0000:81:00.0", 0x020000},
@@ -78,11 +78,11 @@ TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
     EXPECT_EQ(shown(server, r), "Interface 0000:05:00.0 is not Mellanox one.\nInterface 0000:0a:00.0 is not Mellanox "
               "one.\nInterface 0000:0b:00.0 is not Mellanox one.\nInterface 0000:0c:00.0 is not Mellanox one.\n"
               "Interface 0000:81:00.0 is not Mellanox one.\n" + card("0100:02:00.0") + card("10000:02:00.0") +
-              "Interface 10000:02:01.0 is not Mellanox one.\n|");
+              "Interface 10000:02:01.0 is not Mellanox one.\n|<file missing>");
     EXPECT_EQ(server.tool_calls().size(), 2u) << "queries of the Mellanox functions only";
 }
 
-TEST(Inventory, QueriesEachFunctionOnceWithTheChosenToolAndPrintsInAddressOrder)
+TEST(Inventory, QueriesEachFunctionWithTheChosenToolAndPrintsInAddressOrder)
 {
     sim::SimServer server;
     server.set_mokutil("SecureBoot enabled");
@@ -100,8 +100,9 @@ TEST(Inventory, QueriesEachFunctionOnceWithTheChosenToolAndPrintsInAddressOrder)
     sim::Result r = server.run({"-c"});
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\\[0\\] 0000:05:00\\.0 [^\n]*15b3", std::regex::icase))) << r.out;
     const auto calls = server.tool_calls();
-    EXPECT_EQ(calls.size(), 4u + 7u) << "the Secure Boot check's four calls and one query per function";
-    EXPECT_EQ(std::ranges::count(calls, std::vector<std::string> {"/usr/bin/flint", "-d", "0000:0b:00.0", "q"}), 1);
+    EXPECT_EQ(calls.size(), 4u + 7u + 4u) << "the Secure Boot check's four calls, one query per function and one "
+                                             "more for each of 08 to 0b, which lack a label";
+    EXPECT_EQ(std::ranges::count(calls, std::vector<std::string> {"/usr/bin/flint", "-d", "0000:0b:00.0", "q"}), 2);
     // A skip line for each earlier device of the same adapter.
     const std::string skip = " as it is the second device of Mellanox adapter with PSID MT_0000000080.\n",
                       cards = card("0000:05:00.0") + "Skipping interface 0000:06:00.0" + skip + "Skipping interface "
@@ -122,7 +123,27 @@ TEST(Inventory, QueriesEachFunctionOnceWithTheChosenToolAndPrintsInAddressOrder)
     r = server.run({"-c"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::regex_replace(r.err, std::regex("inventory\\.cpp,[0-9]+"), "@"),
-              "ERROR: could not open " + path + " (errno=2), @\n\n\nFWUPG_ERROR: RC = 1\n@\n\n");
+              "ERROR: could not open " + path + " (errno=2), @\n\n\nFWUPG_ERROR: RC = 1\n@\n\n"
+              "rovan: cannot read the PCI IDs of 0000:05:00.0 in sysfs\n");
+}
+
+// An adapter shown as two devices whose tool refuses a query while the other reads the flash: a query that failed
+// among others is run again, alone, after them all, and only that run's lines count.
+TEST(Inventory, AQueryThatFailedAmongOthersIsRunAgainAlone)
+{
+    sim::SimServer server;
+    for (const char *address : {"0000:05:00.0", "0000:06:00.0"})
+        add_mellanox(server, {.address = address, .query_ms = 800, .one_query_per_adapter = true});
+    add_mellanox(server, {.address = "0000:07:00.0", .base_mac = "b8cef6000001", .query_fails = true});
+    const sim::Result r = server.run({"-c"});
+    EXPECT_EQ(shown(server, r), card("0000:05:00.0") + "Skipping interface 0000:06:00.0 as it is the second device of "
+              "Mellanox adapter with PSID MT_0000000080.\n|" + k_three_failed + k_not_found +
+              "0000:07:00.0 interface\n");
+    const auto calls = server.tool_calls();
+    ASSERT_EQ(calls.size(), 5u) << "the refused query and the failing one run twice";
+    // Again in address order, after the others.
+    EXPECT_TRUE(calls[3][2] == "0000:05:00.0" || calls[3][2] == "0000:06:00.0") << calls[3][2];
+    EXPECT_EQ(calls[4][2], "0000:07:00.0");
 }
 
 TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,7 +135,8 @@ TEST(RunLock, NoOtherUserCanHoldOrPlantIt)
 }
 
 // A burn that started and never ended is reported by the next run, on standard error and in the log, and by that one
-// only. Lines that are no records, and a record without its image, are passed over.
+// only, even after a record cut short. Lines that are no records, and a record without its image, are passed over.
+// A later burn is preceded by a run-start, from which the next run reads.
 TEST(RunLock, UnfinishedBurnIsReportedOnce)
 {
     sim::SimServer server;
@@ -145,7 +147,7 @@ TEST(RunLock, UnfinishedBurnIsReportedOnce)
     const std::string start = R"({"event":"burn-start","time":"2026-12-07T21:59:53Z",)" + keys + "}\n";
     server.write_package_file(history, start + R"({"event":"burn-end","time":"2026-12-07T22:00:00Z",)" + keys +
         R"(,"outcome":"success","tool_status":0,"seconds":7})" + "\nnot json\n[1]\n" +
-        std::regex_replace(start, std::regex(R"("image":"[^"]*",)"), "") + start);
+        std::regex_replace(start, std::regex(R"("image":"[^"]*",)"), "") + start + R"({"event":"burn-e)");
     const std::string warning = "rovan: WARNING: the burn of ./nic_fw/fw.bin into 0000:05:00.0 started "
                                 "2026-12-07T21:59:53Z by pid 4242 did not finish; check the adapter with "
                                 "'rovan -c' before rebooting\n";
@@ -157,6 +159,29 @@ TEST(RunLock, UnfinishedBurnIsReportedOnce)
     EXPECT_EQ(server.log(), "");
     EXPECT_TRUE(server.read_package_file(history).ends_with(
         keys + R"(,"outcome":"interrupted","tool_status":null,"seconds":null})" + "\n"));
+    EXPECT_EQ(server.run({"-s"}).status, 0);
+    EXPECT_TRUE(std::regex_search(server.read_package_file(history), std::regex(R"(null\}\n\{"event":"run-start","time)"
+        R"(":"[^"]+","pid":\d+\}\n\{"event":"burn-start"[^\n]+\n\{"event":"burn-end"[^\n]+\n$)")));
+}
+
+// A FIFO or a link at the history's path is neither waited on nor followed: one notice, and the burn goes on.
+TEST(RunLock, HistoryThatIsNoRegularFile)
+{
+    for (const bool fifo : {true, false}) {
+        sim::SimServer server;
+        add_burnable_port(server);
+        server.set_run_timeout(10);
+        const std::string path = server.root() + "/var/lib/rovan/history.jsonl";
+        std::filesystem::create_directories(server.root() + "/var/lib/rovan");
+        if (fifo)
+            ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        else
+            std::filesystem::create_symlink("/dev/zero", path);
+        const sim::Result r = server.run({"-s"});
+        EXPECT_EQ(std::pair(r.status, r.err), std::pair(0, std::string("rovan: the burn history cannot be written: "
+                                                                         "Not a regular file\n")));
+        EXPECT_EQ(server.device_fw_version("0000:05:00.0"), "16.35.2000");
+    }
 }
 
 } // namespace

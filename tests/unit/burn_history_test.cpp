@@ -7,6 +7,7 @@
 #include <regex>
 
 #include <nlohmann/json.hpp>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,9 +44,9 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         nic.flags = nic_flash_requested;
         // The modes are the files' own, whatever the umask.
         const mode_t umask_before = umask(077);
-        do_update_firmware(run.ctx, nic, image_choice::first);
+        const burn_result burned = do_update_firmware(run.ctx, nic, nic.images[0], burn_source::report);
         umask(umask_before);
-        EXPECT_EQ(run.ctx.outcome.deferred_signal, c.signal);
+        EXPECT_EQ(burned.signal, c.signal);
 
         EXPECT_EQ(fs::status(dir + "/rovan").permissions(), fs::perms(0755));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
@@ -66,5 +67,48 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         EXPECT_EQ(end, expected);
         EXPECT_TRUE(end["seconds"].is_number());
         fs::remove_all(dir);
+    }
+}
+
+// Bytes this process has read so far.
+static long long bytes_read()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value && key != "rchar:") {
+    }
+    return value;
+}
+
+// Whatever its length, the history is read in pieces (a line of 64 MiB, a hole, is passed over unkept) and only
+// from its last run-start: a burn-start before that has its end.
+TEST(BurnHistory, ReadsInBoundedMemoryFromTheLastRunStart)
+{
+    const auto start = [](int pid) {
+        return R"({"event":"burn-start","time":"t","pid":)" + std::to_string(pid) +
+               R"(,"address":"a","psid":"","mac":"","image":"","from":"","to":""})" "\n";
+    };
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked);
+        const std::string path = (fs::temp_directory_path() / ("rovan-history-" + std::to_string(getpid()))).string();
+        std::ofstream(path) << start(1);
+        fs::resize_file(path, fs::file_size(path) + (64 << 20));
+        std::ofstream(path, std::ios::app) << "\n" << (marked ? R"({"event":"run-start","time":"t","pid":2})" "\n" : "")
+                                           << start(2);
+        rusage before {}, after {};
+        getrusage(RUSAGE_SELF, &before);
+        const long long read_before = bytes_read();
+        const std::optional<std::vector<burn_record>> found = burn_history(path).unfinished();
+        const long long read = bytes_read() - read_before;
+        getrusage(RUSAGE_SELF, &after);
+        fs::remove(path);
+        ASSERT_TRUE(found);
+        std::vector<long long> pids;
+        for (const burn_record &burn : *found)
+            pids.push_back(burn.pid);
+        EXPECT_EQ(pids, (marked ? std::vector<long long> {2} : std::vector<long long> {1, 2}));
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB";
+        EXPECT_LT(read, marked ? 1 << 20 : 1 << 30);
     }
 }

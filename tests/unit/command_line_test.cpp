@@ -25,9 +25,9 @@ std::string parse(std::vector<std::string> words)
     if (const cmdline_check check = verify_cmd_line_options(argc, argv.data(), o); check != cmdline_check::proceed)
         return check == cmdline_check::ignored ? "ignored" : "malformed";
     ::testing::internal::CaptureStdout();
-    const std::optional<int> status = parse_options(argc, argv.data(), o);
+    const std::optional<parse_stop> status = parse_options(argc, argv.data(), o);
     if (const bool quiet = ::testing::internal::GetCapturedStdout().empty(); status)
-        return "exit " + std::to_string(*status) + (quiet ? " quietly" : "");
+        return "exit " + std::to_string(status->status) + (quiet ? " quietly" : "");
     const std::string set = std::string(o.show_current ? "c" : "") + (o.silent ? "s" : "") + (o.force ? "F" : "") +
                             (o.prompt ? "p" : "") + (o.yes ? "y" : "") + (o.discover ? "d" : "") +
                             (o.update ? "u" : "");

@@ -20,7 +20,7 @@ TEST(Prompt, AnswersOneInputInTurn)
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     test_run run;
-    ASSERT_TRUE(run.log.open());
+    ASSERT_EQ(run.log.open(), std::nullopt);
     const answer y = answer::yes, q = answer::quit, c = answer::continue_all, n = answer::no;
     const std::vector<std::pair<std::string, answer>> answers = {{"Yes", y}, {"YES", y}, {"Q", q}, {"Quit", q},
         {"quit", q}, {"C", c}, {"n", n}, {"Yes ", n}, {" yes", n}, {"yess", n}, {"", c}};

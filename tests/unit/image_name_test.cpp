@@ -16,7 +16,7 @@ TEST(ModifyImagename, AnAddressThatIsNoPciAddressRunsNothing)
         nic_info nic;
         nic.pbus_info = address;
         nic.images = {catalog_image {{}, std::string("Tamaro"), {}}};
-        EXPECT_NE(modify_imagename(run.ctx, nic, nullptr), 0);
+        EXPECT_TRUE(modify_imagename(run.ctx, nic, nullptr).failure);
         EXPECT_EQ(nic.images[0].file, "Tamaro");
     }
     EXPECT_TRUE(run.tools.calls.empty());

@@ -24,12 +24,14 @@ TEST(QueryTool, KeepsTheFirstLineOfEachLabelFromAnyOutputAndEndsAHungToolWithIts
         // A line is kept up to 4 KiB; a label past that, even across the tool's writes, still counts.
         {"head -c 100000000 /dev/zero | tr '\\0' x; printf ' ps'; sleep 0.1; printf 'id\\nFW Version: 3\\n'",
          {"FW Version: 3\n", std::string(4096, 'x') + "\n"}},
+        {"printf 'PSID: refused\\n'; exit 3", {std::nullopt, "PSID: refused\n"}},
         {"/nonexistent/tool", Lines(2)}}; // a program that cannot be run answers nothing, as the shell's "not found"
     for (const auto &[script, lines] : cases) {
         const query_lines out = run_query_tool(script.starts_with("/") ? script : "/bin/sh", {"sh", "-c", script},
                                                k_labels, 20);
         EXPECT_TRUE(out.started && !out.timed_out && !out.interrupted) << script;
         EXPECT_EQ(out.lines, lines) << script;
+        EXPECT_EQ(out.exit_failed, script.starts_with("/") || script.ends_with("exit 3")) << script;
     }
     EXPECT_LT(peak_rss_kib() - before, 16 * 1024) << "memory grew with the tool's output";
 
@@ -53,7 +55,8 @@ TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTu
     std::vector<std::string> addresses;
     for (int i = 0; i < 80; ++i) { // 40 devices of two functions each
         addresses.push_back("0000:" + std::to_string(10 + i / 2) + ":00." + std::to_string(i % 2));
-        run.tools.query_output[addresses.back()] = {"FW Version: " + addresses.back() + "\n"};
+        run.tools.query_output[addresses.back()] = {"FW Version: " + addresses.back() + "\n", "PSID: P\n",
+                                                    "Base MAC: M\n"};
     }
     std::mutex mutex;
     std::condition_variable started;
