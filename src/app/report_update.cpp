@@ -3,7 +3,7 @@
 
 #include "core/bus_address.h"
 #include "core/event_log.h"
-#include "core/flash_query.h"
+#include "core/flash_tool.h"
 #include "core/versions.h"
 #include "discovery/catalog.h"
 #include "flash/flash_exec.h"

@@ -6,6 +6,7 @@
 
 #include "core/records.h"
 #include "core/run_state.h"
+#include "platform/process.h"
 
 // Resolves the port's first image name through ./getmlnxinfo: 0 resolved,
 // 1 no image, 2 answer unreadable, else the command's exit status. A signal
@@ -14,7 +15,7 @@ int modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername
 
 // Runs cmd (whose output goes to dataFile) and reads the first line of
 // dataFile into data, cut at the first delimiter after a token.
-int get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
+int get_mlnx_info(run_context &ctx, const process_request &cmd, std::string &data, const std::string &dataFile,
                   const char *delimiter);
 
 // The first line of a command's output file as get_mlnx_info keeps it: its
