@@ -72,30 +72,34 @@ TEST(QueryTimeLimit, WholeSecondsOfAtLeastOneElseTheDefault)
         EXPECT_EQ(query_time_limit(text), seconds) << (text ? text : "(unset)");
 }
 
+// With no worker thread (none could be made), answer() runs the queries itself, one at a time.
 TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTurn)
 {
-    test_run run;
-    std::vector<std::string> addresses;
-    for (int i = 0; i < 80; ++i) // 40 devices of two functions each
-        addresses.push_back("0000:" + std::to_string(10 + i / 2) + ":00." + std::to_string(i % 2));
-    std::mutex mutex;
-    std::condition_variable started;
-    std::map<std::string, int> running_on_device;
-    int running = 0, most = 0, most_on_one_device = 0;
-    run.tools.on_run = [&](const std::vector<std::string> &argv) {
-        const std::string &address = argv.at(2);
-        std::unique_lock<std::mutex> lock(mutex);
-        most = std::max(most, ++running);
-        most_on_one_device = std::max(most_on_one_device, ++running_on_device[address.substr(0, 7)]);
-        started.notify_all();
-        // Each waits until sixteen have run at once (or a while), then a moment more with the lock released.
-        started.wait_for(lock, std::chrono::seconds(1), [&] { return most >= 16; });
-        started.wait_for(lock, std::chrono::milliseconds(5), [] { return false; });
-        --running, --running_on_device[address.substr(0, 7)];
-        return fake_program {.out = "FW Version: " + address + "\nPSID: P\nBase MAC: M\n"};
-    };
-    query_batch batch(run.ctx, addresses);
-    for (size_t i = 0; i < addresses.size(); ++i)
-        EXPECT_EQ(batch.answer(i)->fw_version.value, addresses[i]);
-    EXPECT_EQ(std::pair(most, most_on_one_device), std::pair(16, 1));
+    for (const size_t workers : {k_parallel_queries, size_t {0}}) {
+        test_run run;
+        std::vector<std::string> addresses;
+        for (int i = 0; i < 80; ++i) // 40 devices of two functions each
+            addresses.push_back("0000:" + std::to_string(10 + i / 2) + ":00." + std::to_string(i % 2));
+        const int wanted = workers == 0 ? 1 : 16;
+        std::mutex mutex;
+        std::condition_variable started;
+        std::map<std::string, int> running_on_device;
+        int running = 0, most = 0, most_on_one_device = 0;
+        run.tools.on_run = [&](const std::vector<std::string> &argv) {
+            const std::string &address = argv.at(2);
+            std::unique_lock<std::mutex> lock(mutex);
+            most = std::max(most, ++running);
+            most_on_one_device = std::max(most_on_one_device, ++running_on_device[address.substr(0, 7)]);
+            started.notify_all();
+            // Each waits until as many as wanted have run at once (or a while), then a moment more unlocked.
+            started.wait_for(lock, std::chrono::seconds(1), [&] { return most >= wanted; });
+            started.wait_for(lock, std::chrono::milliseconds(5), [] { return false; });
+            --running, --running_on_device[address.substr(0, 7)];
+            return fake_program {.out = "FW Version: " + address + "\nPSID: P\nBase MAC: M\n"};
+        };
+        query_batch batch(run.ctx, addresses, workers);
+        for (size_t i = 0; i < addresses.size(); ++i)
+            EXPECT_EQ(batch.answer(i)->fw_version.value, addresses[i]);
+        EXPECT_EQ(std::pair(most, most_on_one_device), std::pair(wanted, 1));
+    }
 }
