@@ -1,7 +1,6 @@
-// The flash tool's query at the seam: its command line, the labelled values read from its bytes, the batch.
+// The flash tool's query: the value cut from a labelled line, the time limit, and the batch over the stand-in's bytes.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <condition_variable>
 #include <map>
 
@@ -27,39 +26,6 @@ TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
         bool had_text = !text;
         EXPECT_EQ(cut_labelled_value(line, label, &had_text), value) << line;
         EXPECT_EQ(had_text, text) << line;
-    }
-}
-
-// The tool's bytes go through the query's own reading: the first line carrying each label, wherever the
-// stream split it; a line past 4 KiB still counts; a status other than 0 is noted; at the time limit, no answer.
-TEST(QueryFlashDevice, RunsTheChosenToolAndReadsItsOutput)
-{
-    struct row {
-        bool installed;
-        fake_program program;
-        opt_text version, psid, mac;
-        bool exit_failed = false;
-    };
-    const std::string flood = std::string(100000, 'x');
-    for (const row &r : std::vector<row> {
-             {false, {.out = "Image type: FS4\nFW Version:   16.35.2000\npsid: a b\nPSID: MT_2\nBase MAC: b8ce  4\n"},
-              "16.35.2000", "a", "b8ce"},
-             {true, {.out = "PSID: MT_1\n", .err = "FW Version: 1.2.3", .status = 3}, "1.2.3", "MT_1", std::nullopt,
-              true},
-             {false, {.out = flood + " psid\nPSID: MT_3\n"}, std::nullopt, std::nullopt, std::nullopt},
-             {false, {.out = "PSID: MT_4\n", .times_out = true}, std::nullopt, std::nullopt, std::nullopt, true},
-             {false, {.exec_error = ENOENT}, std::nullopt, std::nullopt, std::nullopt, true}}) {
-        test_run run;
-        run.ctx.boot.installed_tool = r.installed;
-        run.tools.on_run = [&](const std::vector<std::string> &) { return r.program; };
-        const query_answer answer = query_flash_device(run.ctx, "0000:05:00.0");
-        const std::string tool = r.installed ? "/usr/bin/flint" : "./nic_fw/mstflint";
-        EXPECT_EQ(run.tools.calls, std::vector<std::string> {tool + " -d 0000:05:00.0 q"});
-        EXPECT_EQ(answer.fw_version.value, r.version) << r.program.out;
-        EXPECT_EQ(answer.psid.value, r.psid) << r.program.out;
-        EXPECT_EQ(answer.base_mac.value, r.mac) << r.program.out;
-        EXPECT_EQ(answer.exit_failed, r.exit_failed) << r.program.out;
-        EXPECT_EQ(answer.timed_out, r.program.times_out);
     }
 }
 
