@@ -92,8 +92,10 @@ std::vector<std::string> exec_candidates(const std::string &path)
 // What the child does before exec, all made beforehand: it runs on a small stack of its own in our
 // memory, while the thread that started it waits, so it only makes system calls and writes error.
 struct child_plan {
-    std::vector<char *> argv;
-    std::vector<const char *> files;
+    // Plain pointers: even an out-of-line vector accessor of an unoptimised build is more than it needs.
+    char *const *argv = nullptr;
+    const char *const *files = nullptr;
+    size_t file_count = 0;
     int in = -1;            // becomes standard input; -1: ours
     bool close_in = false;  // no empty pipe could be made: standard input closed rather than ours
     int out = -1, err = -1; // become standard output and error; -1: ours
@@ -136,8 +138,8 @@ __attribute__((no_sanitize("address"))) int exec_child(void *arg) noexcept
 
     int error = ENOENT;
     bool denied = false;
-    for (const char *file : plan.files) {
-        execv(file, plan.argv.data());
+    for (size_t i = 0; i < plan.file_count; ++i) {
+        execv(plan.files[i], plan.argv);
         error = errno;
         if (error == EACCES)
             denied = true;
@@ -281,12 +283,17 @@ process_result run_process(const process_request &request)
     }
 
     const std::vector<std::string> files = exec_candidates(request.path);
-    child_plan plan;
+    std::vector<char *> argv;
     for (const std::string &arg : request.argv)
-        plan.argv.push_back(const_cast<char *>(arg.c_str()));
-    plan.argv.push_back(nullptr);
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<const char *> file_names;
     for (const std::string &file : files)
-        plan.files.push_back(file.c_str());
+        file_names.push_back(file.c_str());
+    child_plan plan;
+    plan.argv = argv.data();
+    plan.files = file_names.data();
+    plan.file_count = file_names.size();
     plan.grouping = request.grouping;
     plan.ignores_signals = request.ignores_signals;
 
