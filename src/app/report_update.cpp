@@ -5,7 +5,7 @@
 
 #include "app/result_output.h"
 #include "core/event_log.h"
-#include "core/flash_query.h"
+#include "core/flash_tool.h"
 #include "core/versions.h"
 #include "discovery/catalog.h"
 #include "flash/flash_exec.h"

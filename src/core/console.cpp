@@ -1,7 +1,9 @@
-// Console output, the y/n/q prompt with its logged exchange, and do_command.
+// Console output, the y/n/q prompt with its logged exchange, and the commands run where a shell ran them.
 #include "core/console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "core/event_log.h"
@@ -76,9 +78,30 @@ answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, c
     return answer::no;
 }
 
-int do_command(tool_runner &tools, const std::string &command)
+process_result run_command(tool_runner &tools, const process_request &request)
 {
-    std::printf("%s \n", command.c_str());
+    process_result result = tools.run(request);
+    if (result.exec_error != 0) {
+        std::fprintf(stderr, "rovan: cannot run %s: %s\n", request.path.c_str(), std::strerror(result.exec_error));
+        std::fflush(stderr);
+    }
+    return result;
+}
+
+int shell_status(const process_result &result)
+{
+    if (!result.started)
+        return -1;
+    if (result.exec_error != 0)
+        return result.exec_error == ENOENT || result.exec_error == ENOTDIR ? 127 : 126;
+    if (result.exited)
+        return result.exit_code;
+    return 128 + result.term_signal;
+}
+
+int do_command(tool_runner &tools, const process_request &request)
+{
+    std::printf("%s \n", command_text(request).c_str());
     std::fflush(stdout);
-    return tools.shell(command);
+    return shell_status(run_command(tools, request));
 }

@@ -14,14 +14,13 @@
 
 #include "core/burn_history.h"
 #include "core/console.h"
-#include "core/flash_query.h"
+#include "core/event_log.h"
+#include "core/flash_tool.h"
 #include "core/package_files.h"
 #include "core/versions.h"
-#include "flash/flash_tool.h"
 #include "platform/paths.h"
-#include "platform/process.h"
+#include "platform/signals.h"
 #include "platform/temp_file.h"
-#include "platform/tools.h"
 
 namespace {
 
@@ -116,8 +115,7 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
     result.failure = "the burn of " + bus + " failed: " + why;
 
     // Without its output file a search would read standard input instead.
-    const int found =
-        output_file.empty() ? 1 : do_command(ctx.tools, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
+    const int found = output_file.empty() ? 1 : do_command(ctx.tools, psid_mismatch_search(output_file));
     if (found == 0)
         log_mellanox_event(ctx.log, LOG_ERROR, "Fimware upgrade on this device is not supported\n ", fwupg_cmd, "\n");
     else
@@ -140,11 +138,11 @@ void burn_and_record(run_context &ctx, const nic_info &nic, const std::string &m
     const std::string &image_path = result.burn.image;
     // Close-on-exec: the tool gets its output pipe, not this file.
     temp_file output(system_path("/tmp/dataXXXXXX"), O_CLOEXEC);
-    const flash_burn_command cmd = flash_burn_arguments(ctx, nic.pbus_info.value_or(""), image_path);
+    const flash_tool_command cmd = flash_burn_arguments(ctx, nic.pbus_info.value_or(""), image_path);
     const burn_record burn = history_record(nic, image_path, image);
     ctx.history.append_start(burn);
     const auto started = std::chrono::steady_clock::now();
-    const burn_outcome outcome = ctx.tools.burn(cmd.path, cmd.argv, output.fd());
+    const burn_outcome outcome = run_flash_burn(ctx, cmd, output.fd());
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     result.burn.tool_status = outcome.started && outcome.exited ? std::optional(outcome.exit_code) : std::nullopt;
     result.burn.seconds = std::round(took.count() * 1000) / 1000;
