@@ -41,7 +41,7 @@ run -u nicdiscovery.xml
 step "5. The event log of all four runs (mstflint.log)"
 cat mstflint.log
 
-step "6. Fleet rehearsal with Ansible: four simulated servers as local hosts. discover.yml fetches their reports and writes fleet.csv; rollout.yml --check shows the plan and burns nothing; rollout.yml burns the ConnectX-5s one batch after another, a canary first; a second rollout finds nothing to do"
+step "6. Fleet rehearsal with the Ansible collection rovan.fleet, built and installed from its archive: four simulated servers as local hosts. discover fetches their reports, writes fleet.csv and fleet.json and sums the fleet up; rollout --check --diff shows the plan and burns nothing; rollout burns the ConnectX-5s one batch after another, a canary first; a second rollout finds nothing to do"
 fleet=$repo/build/demo-fleet
 rm -rf "$fleet" && mkdir -p "$fleet"
 {
@@ -56,6 +56,11 @@ rm -rf "$fleet" && mkdir -p "$fleet"
     done
 } >"$fleet/inventory.yml"
 cd "$repo"
+export ANSIBLE_COLLECTIONS_PATH="$fleet/collections"
+echo "\$ ansible-galaxy collection build deploy/ansible --output-path build/demo-fleet"
+ansible-galaxy collection build deploy/ansible --output-path "$fleet" >/dev/null
+echo "\$ ansible-galaxy collection install -p build/demo-fleet/collections build/demo-fleet/rovan-fleet-*.tar.gz"
+ansible-galaxy collection install -p "$fleet/collections" "$fleet"/rovan-fleet-*.tar.gz >/dev/null
 play() {
     echo "\$ ansible-playbook -i build/demo-fleet/inventory.yml -e rovan_reports_dir=build/demo-fleet/reports $*"
     status=0
@@ -63,9 +68,9 @@ play() {
         "$@" || status=$?
     echo "(exit status $status)"
 }
-play deploy/ansible/discover.yml
+play rovan.fleet.discover
 cat build/demo-fleet/reports/fleet.csv
-play --check deploy/ansible/rollout.yml
+play --check --diff rovan.fleet.rollout
 grep '<action' build/demo-fleet/reports/server1.applied.xml
-play deploy/ansible/rollout.yml
-play deploy/ansible/rollout.yml
+play rovan.fleet.rollout
+play rovan.fleet.rollout

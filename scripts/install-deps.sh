@@ -3,7 +3,7 @@
 # with --fuzz, also what the fuzz targets need.
 set -eu
 packages="g++ cmake make pkg-config libxml2-dev libxml2-utils libpci-dev nlohmann-json3-dev pci.ids libgtest-dev groff-base man-db util-linux"
-# The fleet playbooks (deploy/ansible) and their test.
+# The fleet collection (deploy/ansible), its build and its test.
 packages="$packages ansible-core ansible-lint"
 # The checks of the machine-readable outputs: the result document's JSON Schema and the systemd units.
 packages="$packages python3-jsonschema systemd"

@@ -22,7 +22,9 @@ cmake -S . -B "$build" -DROVAN_SANITIZE=$sanitize -DCMAKE_BUILD_TYPE=$type >/dev
 cmake --build "$build" -j"$jobs"
 
 if [ "$sanitize" = ON ]; then
-    findings=$(mktemp -d)
+    # Not under /tmp: the sanitizer runtime makes the directory again inside a test's private /tmp mount,
+    # where the findings of the utility it runs there would be lost (and the test sees a stray file).
+    findings=$(mktemp -d /var/tmp/rovan-findings.XXXXXX)
     trap 'rm -rf "$findings"' EXIT
     # Findings in any sanitized process, the utility run by a test included,
     # land in $findings even when that test passes.

@@ -1,73 +1,66 @@
-// In-process stand-ins for the outside programs, for the tests and the fuzz targets: canned answers, every call recorded.
+// In-process stand-ins for the outside programs, for the tests and the fuzz targets: each run answered with
+// the bytes a program would write and how it ended, which the program's own reading then takes.
 #pragma once
 
+#include <csignal>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/event_log.h"
 #include "core/run_state.h"
-#include "platform/text.h"
+#include "platform/fd_write.h"
 #include "platform/tools.h"
+
+// What a stand-in program does.
+struct fake_program {
+    std::string out {}, err {}; // written to its standard output and error
+    int status = 0;         // its exit status
+    int exec_error = 0;     // it cannot be run (ENOENT: no such program)
+    int term_signal = 0;    // ended by this signal
+    bool times_out = false; // still running at the time limit
+};
 
 class fake_tools : public tool_runner {
 public:
-    std::map<std::string, std::vector<std::string>> lines;            // output of read_lines, by command
-    std::function<int(const std::string &)> on_shell = [](const std::string &) { return 0; };
-    std::function<burn_outcome(const std::vector<std::string> &)> on_burn = [](const std::vector<std::string> &) {
-        burn_outcome done;
-        done.started = done.exited = true;
-        return done;
+    // The program each run meets, by its argument list; called from several threads at once.
+    std::function<fake_program(const std::vector<std::string> &argv)> on_run = [](const std::vector<std::string> &) {
+        return fake_program {};
     };
-    std::map<std::string, std::vector<std::string>> query_output;     // output lines of a query, by device
-    std::function<void(const std::string &)> on_query = [](const std::string &) {}; // runs inside each query
-    std::vector<std::string> calls; // every command; a query or burn as its arguments joined by blanks
+    std::vector<std::string> calls; // every command line, as command_text shows it
 
-    // Every call may come from several threads at once.
-    std::optional<std::vector<std::string>> read_lines(const std::string &command) override
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls.push_back(command);
-        const auto it = lines.find(command);
-        return it == lines.end() ? std::vector<std::string> {} : it->second;
-    }
-    int shell(const std::string &command) override
+    process_result run(const process_request &request) override
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            calls.push_back(command);
+            calls.push_back(command_text(request));
         }
-        return on_shell(command);
-    }
-    query_lines query(const std::string &, const std::vector<std::string> &argv, const std::vector<std::string> &labels,
-                      int) override
-    {
-        record(argv);
-        on_query(argv.at(2));
-        query_lines out {.started = true, .lines = std::vector<std::optional<std::string>>(labels.size())};
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const std::string &line : query_output[argv.at(2)])
-            for (size_t i = 0; i < labels.size(); ++i)
-                if (!out.lines[i] && contains_nocase(line, labels[i]))
-                    out.lines[i] = line;
-        return out;
-    }
-    burn_outcome burn(const std::string &, const std::vector<std::string> &argv, int, const burn_echo &) override
-    {
-        record(argv);
-        return on_burn(argv);
+        const fake_program program = on_run(request.argv);
+        process_result result {.started = true, .exec_error = program.exec_error};
+        if (program.exec_error != 0) {
+            result.exited = true;
+            result.exit_code = 127;
+            return result;
+        }
+        deliver(request, request.out, program.out, result);
+        deliver(request, request.err_to_out ? request.out : request.err, program.err, result);
+        result.timed_out = program.times_out;
+        result.term_signal = program.times_out ? SIGKILL : program.term_signal;
+        result.exited = result.term_signal == 0;
+        result.exit_code = result.exited ? program.status : 0;
+        return result;
     }
 
 private:
-    void record(const std::vector<std::string> &argv)
+    // Where the bytes go, as run_process sends them; what would reach the console goes nowhere.
+    static void deliver(const process_request &request, const output_sink &sink, const std::string &bytes,
+                        process_result &result)
     {
-        std::string joined;
-        for (const std::string &arg : argv)
-            joined += (joined.empty() ? "" : " ") + arg;
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls.push_back(joined);
+        if (sink.to == output_sink::kind::capture && !bytes.empty())
+            take_output(request, bytes, result);
+        else if (sink.to == output_sink::kind::file)
+            write_all(sink.fd, bytes.data(), bytes.size());
     }
     std::mutex mutex_;
 };

@@ -3,8 +3,7 @@
 #include <algorithm>
 
 #include "checks.h"
-#include "core/flash_query.h"
-#include "platform/query_tool.h"
+#include "core/flash_tool.h"
 #include "platform/text.h"
 #include "support.h"
 

@@ -46,23 +46,23 @@ int run_update(const std::string &path, tool_calls &calls)
     test_run run;
     run.opts.update = true;
     run.opts.report_path = path;
-    const std::string resolver = "./getmlnxinfo imgfile ";
-    run.tools.on_shell = [&](const std::string &command) {
-        const size_t to = command.rfind(" > ");
-        if (!command.starts_with(resolver) || to == std::string::npos) {
-            calls.other.push_back(command);
-            return 1;
+    run.tools.on_run = [&](const std::vector<std::string> &argv) {
+        if (argv.size() == 3 && argv[0] == "./getmlnxinfo" && argv[1] == "imgfile") {
+            calls.resolved.push_back(argv[2]);
+            return fake_program {.out = "srv#fw-resolved.bin\n"};
         }
-        calls.resolved.push_back(command.substr(resolver.size(), to - resolver.size()));
-        std::ofstream(scratch_dir() / command.substr(to + 3)) << "srv#fw-resolved.bin\n";
-        return 0;
-    };
-    run.tools.on_burn = [&](const std::vector<std::string> &argv) {
+        if (argv.back() == "q")
+            return fake_program {};
+        if (argv.back() != "b") {
+            std::string command;
+            for (const std::string &arg : argv)
+                command += (command.empty() ? "" : " ") + arg;
+            calls.other.push_back(command);
+            return fake_program {.status = 1};
+        }
         const auto d = std::ranges::find(argv, "-d");
         calls.burned.push_back(d != argv.end() && d + 1 != argv.end() ? *(d + 1) : "(none)");
-        burn_outcome done;
-        done.started = done.exited = true;
-        return done;
+        return fake_program {};
     };
     const int previous = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (previous < 0 || chdir(scratch_dir().c_str()) != 0)

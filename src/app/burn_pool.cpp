@@ -16,7 +16,7 @@
 
 #include "core/burn_turns.h"
 #include "discovery/query_batch.h"
-#include "platform/process.h"
+#include "platform/signals.h"
 
 std::optional<size_t> burn_jobs(const char *text)
 {

@@ -18,9 +18,9 @@
 #include "core/burn_history.h"
 #include "core/console.h"
 #include "core/event_log.h"
-#include "core/flash_query.h"
+#include "core/flash_tool.h"
 #include "platform/paths.h"
-#include "platform/process.h"
+#include "platform/signals.h"
 #include "platform/tools.h"
 
 namespace {

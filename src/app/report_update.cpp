@@ -7,7 +7,7 @@
 #include "app/burn_pool.h"
 #include "app/result_output.h"
 #include "core/event_log.h"
-#include "core/flash_query.h"
+#include "core/flash_tool.h"
 #include "core/versions.h"
 #include "discovery/catalog.h"
 #include "flash/flash_exec.h"
@@ -147,7 +147,8 @@ resolved_image resolve_image(run_context &ctx, const report_device &device, cons
 std::optional<std::string> check_board(run_context &ctx, report_device &device)
 {
     nic_info &rec = device.rec;
-    const query_answer answer = query_flash_device(ctx, *rec.pbus_info);
+    // A signal held meanwhile ends the query: the burns' hold carries it, and no burn starts.
+    const query_answer answer = query_device_near_burn(ctx, *rec.pbus_info).answer;
     const bool answered = answer.psid.value && answer.psid.rc == 0;
     if (answered && *answer.psid.value == device.firmware_id) {
         rec.psid = answer.psid.value;

@@ -31,7 +31,7 @@ result_output::result_output(bool json) : json_(json)
     document_fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         // Without a standard error the console text goes nowhere, never into the document.
-        const int null_fd = open(null_device().c_str(), O_WRONLY | O_CLOEXEC);
+        const int null_fd = open(null_device(), O_WRONLY | O_CLOEXEC);
         if (null_fd >= 0) {
             dup2(null_fd, STDOUT_FILENO);
             close(null_fd);

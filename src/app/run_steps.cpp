@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "app/result_output.h"
-#include "core/flash_query.h"
+#include "core/flash_tool.h"
 #include "core/versions.h"
 #include "platform/boot_time.h"
 #include "report/metrics_file.h"

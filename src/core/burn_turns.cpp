@@ -1,7 +1,7 @@
 // Turns of burns side by side: counted under one lock.
 #include "core/burn_turns.h"
 
-#include "platform/process.h"
+#include "platform/signals.h"
 
 void burn_turns::take(kind k)
 {

@@ -1,7 +1,10 @@
-// Console output (at once, or into an adapter's block), the y/n/q prompt with its logged exchange, and do_command.
+// Console output (at once, or into an adapter's block), the y/n/q prompt with its logged exchange, and the
+// commands run where a shell ran them.
 #include "core/console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <unistd.h>
@@ -96,8 +99,39 @@ answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, c
     return answer::no;
 }
 
-int do_command(const run_context &ctx, const std::string &command)
+namespace {
+std::string cannot_run(const process_request &request, const process_result &result)
 {
-    console_write(ctx, STDOUT_FILENO, command + " \n");
-    return ctx.tools.shell(command);
+    return "rovan: cannot run " + request.path + ": " + std::strerror(result.exec_error) + "\n";
+}
+} // namespace
+
+process_result run_command(tool_runner &tools, const process_request &request)
+{
+    process_result result = tools.run(request);
+    if (result.exec_error != 0) {
+        std::fputs(cannot_run(request, result).c_str(), stderr);
+        std::fflush(stderr);
+    }
+    return result;
+}
+
+int shell_status(const process_result &result)
+{
+    if (!result.started)
+        return -1;
+    if (result.exec_error != 0)
+        return result.exec_error == ENOENT || result.exec_error == ENOTDIR ? 127 : 126;
+    if (result.exited)
+        return result.exit_code;
+    return 128 + result.term_signal;
+}
+
+int do_command(const run_context &ctx, const process_request &request)
+{
+    console_write(ctx, STDOUT_FILENO, command_text(request) + " \n");
+    const process_result result = ctx.tools.run(request);
+    if (result.exec_error != 0)
+        console_write(ctx, STDERR_FILENO, cannot_run(request, result));
+    return shell_status(result);
 }

@@ -1,10 +1,12 @@
-// Console messages, the operator's prompt, echoed shell commands, and where an adapter's console text goes.
+// Console messages, the operator's prompt, the commands run where a shell ran them, and where an adapter's
+// console text goes.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "core/run_state.h"
+#include "platform/process.h"
 
 // The console text of one adapter while adapters are handled side by side (ordered_console): kept
 // in the adapter's block, written in the adapters' order.
@@ -36,5 +38,14 @@ enum class answer { yes, no, quit, continue_all };
 // Asks a y/n/q question (silent and -y runs answer yes unasked) and logs the exchange.
 answer nfwu_yesno(run_context &ctx, const std::string &prompt, answer def_ans, const std::string &yorn);
 
-// Echoes a shell command, runs it and returns its exit status.
-int do_command(const run_context &ctx, const std::string &command);
+// Runs a program that a shell command line once ran; one that cannot be run is named on standard error,
+// as the shell named it.
+process_result run_command(tool_runner &tools, const process_request &request);
+
+// The exit status a shell would have given: the program's own; 127 when it was not found, 126 when it
+// could not be run; 128 + the signal that ended it; -1 when no process could be made.
+int shell_status(const process_result &result);
+
+// Echoes the command line (command_text, then " \n"), runs it and returns its shell_status; the echo and
+// the naming of a program that cannot be run go to the context's console.
+int do_command(const run_context &ctx, const process_request &request);

@@ -2,8 +2,10 @@
 #include "discovery/query_batch.h"
 
 #include <algorithm>
-#include <chrono>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // No answer, a status other than 0 or a label without its value; a query the time limit or a
@@ -17,15 +19,17 @@ bool failed(const query_answer &answer)
 }
 } // namespace
 
-query_batch::query_batch(run_context &ctx, std::vector<pci_address> addresses)
+query_batch::query_batch(run_context &ctx, std::vector<pci_address> addresses, size_t workers)
     : ctx_(ctx), addresses_(std::move(addresses)), answers_(addresses_.size()), ready_(addresses_.size(), false)
 {
+    if (pipe2(stop_, O_CLOEXEC) != 0)
+        stop_[0] = stop_[1] = -1;
     for (size_t i = 0; i < addresses_.size(); ++i) {
         if (i == 0 || addresses_[i].device() != addresses_[i - 1].device())
             devices_.emplace_back();
         devices_.back().push_back(i);
     }
-    const size_t wanted = std::min(k_parallel_queries, devices_.size());
+    const size_t wanted = std::min(workers, devices_.size());
     try {
         while (workers_.size() < wanted)
             workers_.emplace_back(&query_batch::work, this);
@@ -40,9 +44,12 @@ query_batch::~query_batch()
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    end_running_queries();
+    if (stop_[1] >= 0)
+        close(stop_[1]);
     for (std::thread &worker : workers_)
         worker.join();
+    if (stop_[0] >= 0)
+        close(stop_[0]);
 }
 
 bool query_batch::query_next_device()
@@ -69,18 +76,18 @@ bool query_batch::query_next_device()
             complete = !stopping_;
         }
         answered_.notify_all();
-        if (!complete || query_signal() != 0)
+        if (!complete || signal() != 0)
             break;
     }
     bool last = false;
-    if (complete && query_signal() == 0) {
+    if (complete && signal() == 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         last = ++devices_done_ == devices_.size();
     }
     if (last)
         query_again_alone();
     answered_.notify_all();
-    return query_signal() == 0;
+    return signal() == 0;
 }
 
 bool query_batch::query_among_others(size_t i, query_answer &answer)
@@ -93,7 +100,7 @@ bool query_batch::query_among_others(size_t i, query_answer &answer)
         ++running_;
         started = ++started_;
     }
-    answer = query_flash_device(ctx_, addresses_[i].text());
+    answer = query(i);
     std::lock_guard<std::mutex> lock(mutex_);
     --running_;
     return others || started_ != started;
@@ -108,7 +115,7 @@ void query_batch::query_again_alone()
         again.swap(again_);
     }
     for (size_t i : again) {
-        query_answer answer = query_flash_device(ctx_, addresses_[i].text());
+        query_answer answer = query(i);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             answers_[i] = std::move(answer);
@@ -117,9 +124,14 @@ void query_batch::query_again_alone()
                 return;
         }
         answered_.notify_all();
-        if (query_signal() != 0)
+        if (signal() != 0)
             return;
     }
+}
+
+query_answer query_batch::query(size_t i)
+{
+    return query_flash_device(ctx_, addresses_[i].text(), {.by_signal = true, .stop_fd = stop_[0]});
 }
 
 void query_batch::work()
@@ -131,17 +143,17 @@ void query_batch::work()
 const query_answer *query_batch::answer(size_t i)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!ready_[i] && query_signal() == 0) {
+    while (!ready_[i] && signal() == 0) {
         if (workers_.empty()) {
             lock.unlock();
             query_next_device();
             lock.lock();
             continue;
         }
-        // A signal wakes nobody: look again now and then.
-        answered_.wait_for(lock, std::chrono::milliseconds(50));
+        // A signal ends the running queries, whose workers then say so.
+        answered_.wait(lock);
     }
-    if (query_signal() != 0)
+    if (signal() != 0)
         return nullptr;
     return &answers_[i];
 }

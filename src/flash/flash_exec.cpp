@@ -6,7 +6,6 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -16,14 +15,13 @@
 #include "core/burn_history.h"
 #include "core/burn_turns.h"
 #include "core/console.h"
-#include "core/flash_query.h"
+#include "core/event_log.h"
+#include "core/flash_tool.h"
 #include "core/package_files.h"
 #include "core/versions.h"
-#include "flash/flash_tool.h"
 #include "platform/paths.h"
-#include "platform/process.h"
+#include "platform/signals.h"
 #include "platform/temp_file.h"
-#include "platform/tools.h"
 
 namespace {
 
@@ -121,8 +119,7 @@ void report_failure(run_context &ctx, const nic_info &nic, const burn_outcome &o
     result.failure = "the burn of " + bus + " failed: " + why;
 
     // Without its output file a search would read standard input instead.
-    const int found =
-        output_file.empty() ? 1 : do_command(ctx, "grep -i \"PSID Mismatch\" " + output_file + " > /dev/null");
+    const int found = output_file.empty() ? 1 : do_command(ctx, psid_mismatch_search(output_file));
     if (found == 0)
         log_mellanox_event(ctx.log, LOG_ERROR, "Fimware upgrade on this device is not supported\n ", fwupg_cmd, "\n");
     else
@@ -146,14 +143,12 @@ void burn_and_record(run_context &ctx, const nic_info &nic, const std::string &m
     const std::string bus = nic.pbus_info.value_or("");
     // Close-on-exec: the tool gets its output pipe, not this file.
     temp_file output(system_path("/tmp/dataXXXXXX"), O_CLOEXEC);
-    const flash_burn_command cmd = flash_burn_arguments(ctx, bus, image_path);
+    const flash_tool_command cmd = flash_burn_arguments(ctx, bus, image_path);
     const burn_record burn = history_record(nic, image_path, image);
     ctx.history.append_start(burn);
     console_progress(ctx, "rovan: burning " + bus + " " + result.burn.from + " -> " + result.burn.to);
     const auto started = std::chrono::steady_clock::now();
-    const burn_outcome outcome =
-        ctx.tools.burn(cmd.path, cmd.argv, output.fd(),
-                       [&ctx](int fd, std::string_view piece) { return console_write(ctx, fd, piece); });
+    const burn_outcome outcome = run_flash_burn(ctx, cmd, output.fd());
     const auto tool_ended = std::chrono::steady_clock::now();
     if (ctx.turns)
         ctx.turns->give();

@@ -3,13 +3,15 @@
 
 #include <cstring>
 #include <fstream>
+
+#include <fcntl.h>
 #include <optional>
 #include <vector>
 
 #include "core/console.h"
 #include "core/event_log.h"
 #include "core/pci_address.h"
-#include "platform/process.h"
+#include "platform/signals.h"
 #include "platform/temp_file.h"
 
 namespace {
@@ -63,13 +65,13 @@ opt_text trimmed_name(const std::string &field)
 
 } // namespace
 
-std::optional<std::string> get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data,
+std::optional<std::string> get_mlnx_info(run_context &ctx, const process_request &cmd, std::string &data,
                                          const std::string &dataFile, const char *delimiter)
 {
     data.clear();
     const int status = do_command(ctx, cmd);
     if (status != 0) {
-        log_mellanox_event(ctx.log, LOG_ERROR, "command failed: ", cmd, "\n");
+        log_mellanox_event(ctx.log, LOG_ERROR, "command failed: ", command_text(cmd), "\n");
         return "getmlnxinfo exited with status " + std::to_string(status);
     }
     std::ifstream in(dataFile);
@@ -111,14 +113,16 @@ namespace {
 std::optional<std::string> resolve_image_name(run_context &ctx, nic_info &curnic, std::string *servername)
 {
     const std::string dataFileName = "dataXXXXXX";
-    temp_file answer(dataFileName);
+    temp_file answer(dataFileName, O_CLOEXEC);
     if (!answer.created()) {
         log_mellanox_event(ctx.log, LOG_ERROR, "unable to open file ", dataFileName, "\n");
         return "its answer file could not be made";
     }
-    answer.close_fd();
 
-    const std::string cmd = "./getmlnxinfo imgfile " + *curnic.pbus_info + " > " + answer.name();
+    process_request cmd;
+    cmd.path = "./getmlnxinfo";
+    cmd.argv = {cmd.path, "imgfile", *curnic.pbus_info};
+    cmd.out = {output_sink::kind::file, answer.fd(), answer.name()};
     std::string datastring;
     if (std::optional<std::string> failed = get_mlnx_info(ctx, cmd, datastring, answer.name(), " "))
         return failed;
@@ -137,7 +141,7 @@ std::optional<std::string> resolve_image_name(run_context &ctx, nic_info &curnic
 
 image_resolution modify_imagename(run_context &ctx, nic_info &curnic, std::string *servername)
 {
-    // The address goes into a shell command line.
+    // The address is shown in a command line and given to getmlnxinfo.
     if (!curnic.pbus_info || !pci_address::parse(*curnic.pbus_info)) {
         log_mellanox_event(ctx.log, LOG_ERROR, "modify_imagename: not a PCI bus address: ",
                            curnic.pbus_info.value_or(""), "\n");

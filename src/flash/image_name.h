@@ -7,6 +7,7 @@
 
 #include "core/records.h"
 #include "core/run_state.h"
+#include "platform/process.h"
 
 // How a resolution through getmlnxinfo ended.
 struct image_resolution {
@@ -20,8 +21,8 @@ image_resolution modify_imagename(run_context &ctx, nic_info &curnic, std::strin
 
 // Runs cmd (whose output goes to dataFile) and reads the first line of
 // dataFile into data, cut at the first delimiter after a token; why it could not, when it could not.
-std::optional<std::string> get_mlnx_info(run_context &ctx, const std::string &cmd, std::string &data, const std::string &dataFile,
-                  const char *delimiter);
+std::optional<std::string> get_mlnx_info(run_context &ctx, const process_request &cmd, std::string &data,
+                                         const std::string &dataFile, const char *delimiter);
 
 // The first line of a command's output file as get_mlnx_info keeps it: its
 // line end kept when one follows, cut at the first delimiter after a token.

@@ -8,14 +8,15 @@ extern "C" {
 #include <pci/pci.h>
 }
 
-std::string shell_program()
-{
-    return "/bin/sh";
-}
-
-std::string null_device()
+const char *null_device()
 {
     return "/dev/null";
+}
+
+// As the shell searches.
+const char *default_search_path()
+{
+    return "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 }
 
 #ifdef ROVAN_SIMULATOR

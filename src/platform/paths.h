@@ -9,10 +9,9 @@ struct pci_access;
 // path as given; rovan-sim places it under the directory in $ROVAN_SYSROOT.
 std::string system_path(const std::string &absolute_path);
 
-// The shell that runs commands given as text, the host's own in rovan-sim too.
-std::string shell_program();
-// The device that takes output and keeps none, the host's own in rovan-sim too.
-std::string null_device();
+// The null device, and the program search path when PATH is unset: the host's own in rovan-sim too.
+const char *null_device();
+const char *default_search_path();
 
 // Points libpci at the system's sysfs and ID database (a no-op in rovan).
 // Call between pci_alloc and pci_init.

@@ -1,283 +1,394 @@
-// Running outside programs: through the shell, and the flash tool's burn out of reach of signals; holding signals back.
+// Running an outside program: a child that shares our memory until it execs, everything made beforehand;
+// its pipes, its end, the time limit, the held signals and the stop descriptor waited for as events.
 #include "platform/process.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
-#include <memory>
-#include <mutex>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/fd_write.h"
 #include "platform/paths.h"
-
-extern char **environ;
-
-namespace {
-
-// The signals that end a run from outside: held back during a burn, ignored by the flash tool.
-const int k_held_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
-
-} // namespace
-
-int shell_exit_status(const std::string &command)
-{
-    std::fflush(nullptr);
-    const std::string shell = shell_program();
-    std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"),
-                                const_cast<char *>(command.c_str()), nullptr};
-    // The command starts with default handling of these signals and of SIGPIPE (which main ignores), none blocked.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    for (int sig : k_held_signals)
-        sigaddset(&defaults, sig);
-    sigaddset(&defaults, SIGPIPE);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, shell.c_str(), nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    // A shell ended by a signal did not complete the command.
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-}
-
-std::optional<std::vector<std::string>> read_command_lines(const std::string &command)
-{
-    std::fflush(nullptr);
-    struct pipe_closer {
-        void operator()(FILE *f) const { pclose(f); }
-    };
-    std::unique_ptr<FILE, pipe_closer> pipe(popen(command.c_str(), "r"));
-    if (!pipe)
-        return std::nullopt;
-    std::vector<std::string> lines;
-    std::string line;
-    int c;
-    while ((c = std::fgetc(pipe.get())) != EOF) {
-        line.push_back(static_cast<char>(c));
-        if (c == '\n') {
-            lines.push_back(std::move(line));
-            line.clear();
-        }
-    }
-    if (!line.empty())
-        lines.push_back(std::move(line));
-    return lines;
-}
+#include "platform/signals.h"
 
 namespace {
 
-std::atomic<int> g_held_signal {0};
-static_assert(std::atomic<int>::is_always_lock_free, "set by a signal handler");
-std::mutex g_hold_mutex; // guards the depth and the saved handling
-int g_hold_depth = 0;
-struct sigaction g_saved[std::size(k_held_signals)] {};
+class owned_fd {
+public:
+    owned_fd() = default;
+    ~owned_fd() { reset(); }
+    owned_fd(const owned_fd &) = delete;
+    owned_fd &operator=(const owned_fd &) = delete;
+    explicit owned_fd(int fd) : fd_(fd) {}
+    int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
 
-void hold_signal(int sig)
+private:
+    int fd_ = -1;
+};
+
+// With standard output or error closed at start, a new descriptor may have taken their number; the
+// child's dup2 onto them must never meet one of its own sources.
+int above_stdio(int fd)
 {
-    g_held_signal.store(sig);
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
 }
 
-// The pipe ends are close-on-exec: the tool keeps only the copies made here.
-// The argument list is made before the fork: another thread may hold the allocator's lock meanwhile.
-[[noreturn]] void exec_tool(const std::string &path, const std::vector<char *> &args, int out_fd, int err_fd,
-                            int capture_fd)
+// Close-on-exec, so that a program started meanwhile by another thread does not hold our ends.
+bool make_pipe(owned_fd &read_end, owned_fd &write_end)
 {
-    // A burn cut short can leave the adapter without firmware: no Ctrl-C, hang-up or signal to our process
-    // group may reach the tool. Ignored dispositions outlast exec; a session of its own has no terminal.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    read_end.reset(above_stdio(fds[0]));
+    write_end.reset(above_stdio(fds[1]));
+    return read_end.get() >= 0 && write_end.get() >= 0;
+}
+
+// The files an exec of path tries in turn, as execvp does.
+std::vector<std::string> exec_candidates(const std::string &path)
+{
+    if (path.find('/') != std::string::npos)
+        return {path};
+    const char *env = std::getenv("PATH");
+    const std::string search = env ? env : default_search_path();
+    std::vector<std::string> files;
+    for (size_t start = 0;;) {
+        const size_t end = search.find(':', start);
+        const std::string dir = search.substr(start, end == std::string::npos ? end : end - start);
+        files.push_back((dir.empty() ? "." : dir) + "/" + path);
+        if (end == std::string::npos)
+            return files;
+        start = end + 1;
+    }
+}
+
+// What the child does before exec, all made beforehand: it runs on a small stack of its own in our
+// memory, while the thread that started it waits, so it only makes system calls and writes error.
+struct child_plan {
+    // Plain pointers: even an out-of-line vector accessor of an unoptimised build is more than it needs.
+    char *const *argv = nullptr;
+    const char *const *files = nullptr;
+    size_t file_count = 0;
+    int in = -1;            // becomes standard input; -1: ours
+    bool close_in = false;  // no empty pipe could be made: standard input closed rather than ours
+    int out = -1, err = -1; // become standard output and error; -1: ours
+    bool err_to_out = false;
+    process_request::group grouping = process_request::group::ours;
+    bool ignores_signals = false;
+    int error = 0; // the exec's errno when no file could be run
+};
+
+// Not instrumented: stack redzones would be left poisoned in memory that is ours again once it execs.
+__attribute__((no_sanitize("address"))) int exec_child(void *arg) noexcept
+{
+    child_plan &plan = *static_cast<child_plan *>(arg);
+    // Handlers do not outlast exec, ignored dispositions do: each set as the program is to start with.
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = plan.ignores_signals ? SIG_IGN : SIG_DFL;
     for (int sig : k_held_signals)
-        std::signal(sig, SIG_IGN);
-    std::signal(SIGPIPE, SIG_DFL);
+        sigaction(sig, &sa, nullptr);
+    sa.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &sa, nullptr);
+    if (plan.grouping == process_request::group::own_session)
+        setsid();
+    else if (plan.grouping == process_request::group::own)
+        setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    setsid();
-    if (capture_fd > STDERR_FILENO)
-        close(capture_fd);
-    // With standard output or error closed at start, a pipe may have taken
-    // their numbers; move both clear before putting them in place.
-    const int out = fcntl(out_fd, F_DUPFD, STDERR_FILENO + 1);
-    const int err = fcntl(err_fd, F_DUPFD, STDERR_FILENO + 1);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    close(out);
-    close(err);
-    // Standard input is an empty pipe (closed, if none can be made): never the operator's terminal.
-    int in[2];
-    if (pipe(in) != 0) {
+
+    if (plan.close_in)
         close(STDIN_FILENO);
-    } else {
-        close(in[1]);
-        if (in[0] != STDIN_FILENO) {
-            dup2(in[0], STDIN_FILENO);
-            close(in[0]);
+    else if (plan.in >= 0)
+        dup2(plan.in, STDIN_FILENO);
+    if (plan.out >= 0)
+        dup2(plan.out, STDOUT_FILENO);
+    if (plan.err_to_out)
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+    else if (plan.err >= 0)
+        dup2(plan.err, STDERR_FILENO);
+
+    int error = ENOENT;
+    bool denied = false;
+    for (size_t i = 0; i < plan.file_count; ++i) {
+        execv(plan.files[i], plan.argv);
+        error = errno;
+        if (error == EACCES)
+            denied = true;
+        else if (error != ENOENT && error != ENOTDIR && error != ESTALE && error != ENODEV && error != ETIMEDOUT)
+            break;
+    }
+    if (denied && (error == ENOENT || error == ENOTDIR))
+        error = EACCES;
+    plan.error = error;
+    _exit(127);
+}
+
+// Starts the child as posix_spawn does: sharing our memory and holding this thread until it has exec'd or
+// ended, so that no page of ours is copied, however many there are. -1 when it could not be made.
+pid_t start_child(child_plan &plan)
+{
+    constexpr size_t k_stack = 64 * 1024;
+    void *stack = mmap(nullptr, k_stack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED)
+        return -1;
+    // No handler of ours may run in the child before it has set its own dispositions.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    const pid_t pid = clone(exec_child, static_cast<char *>(stack) + k_stack, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    munmap(stack, k_stack);
+    return pid;
+}
+
+int open_pidfd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+// One captured stream of the running program.
+struct stream {
+    int fd = -1; // read end, non-blocking; -1 once ended
+    const output_sink *sink = nullptr;
+    bool echo = false; // still copied to sink->fd; stops once that stops taking output
+};
+
+// Reads what one stream holds now, once; false when nothing more is there for now.
+bool read_once(stream &s, std::vector<char> &buf, const process_request &request, process_result &result)
+{
+    if (s.fd < 0)
+        return false;
+    const ssize_t n = read(s.fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR)
+        return true;
+    if (n < 0 && errno == EAGAIN)
+        return false;
+    if (n <= 0) {
+        close(s.fd);
+        s.fd = -1;
+        return false;
+    }
+    const std::string_view piece(buf.data(), static_cast<size_t>(n));
+    if (s.echo && !(request.echo ? request.echo(s.sink->fd, piece) : write_all(s.sink->fd, piece.data(), piece.size())))
+        s.echo = false;
+    take_output(request, piece, result);
+    return true;
+}
+
+using steady = std::chrono::steady_clock;
+
+// Waits as run_process says, reading the streams meanwhile; the process is left unreaped, so that its
+// group's ID stays its own while the wait may still end that group.
+void wait_for(const process_request &request, pid_t pid, stream (&streams)[2], process_result &result)
+{
+    std::vector<char> buf(65536);
+    const owned_fd exit_fd(open_pidfd(pid));
+    int signal_fd = request.ends_on_signal ? held_signal_fd() : -1;
+    const bool limited = request.time_limit_s > 0;
+    const steady::time_point deadline = steady::now() + std::chrono::seconds(request.time_limit_s);
+    bool exited = false, ended = false;
+    const auto end_group = [&](bool &why) {
+        kill(request.grouping == process_request::group::ours ? pid : -pid, SIGKILL);
+        why = ended = true;
+    };
+
+    for (;;) {
+        const bool output_open = streams[0].fd >= 0 || streams[1].fd >= 0;
+        if (exited && (!output_open || ended || !limited))
+            break;
+        pollfd fds[] = {{streams[0].fd, POLLIN, 0}, {streams[1].fd, POLLIN, 0},
+                        {exited ? -1 : exit_fd.get(), POLLIN, 0}, {ended ? -1 : signal_fd, POLLIN, 0},
+                        {ended ? -1 : request.stop_fd, POLLIN, 0}};
+        int timeout = -1;
+        if (limited && !ended) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+        }
+        // Without a process descriptor (a kernel before 5.3) the end is looked for now and then.
+        if (exit_fd.get() < 0 && !exited)
+            timeout = timeout < 0 ? 10 : std::min(timeout, 10);
+        if (poll(fds, std::size(fds), timeout) < 0 && errno != EINTR)
+            break;
+        for (size_t i = 0; i < 2; ++i)
+            if (fds[i].revents != 0)
+                read_once(streams[i], buf, request, result);
+        if (!exited) {
+            siginfo_t info {};
+            exited = exit_fd.get() >= 0
+                         ? fds[2].revents != 0
+                         : waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                               info.si_pid == pid;
+        }
+        if (ended)
+            continue;
+        if (fds[3].revents != 0) {
+            if (held_signal() != 0)
+                end_group(result.interrupted);
+            else
+                signal_fd = -1; // the holds ended meanwhile
+        } else if (fds[4].revents != 0) {
+            end_group(result.interrupted);
+        } else if (limited && steady::now() >= deadline) {
+            end_group(result.timed_out);
         }
     }
-    execv(path.c_str(), args.data());
-    _exit(1);
+    // What the program wrote before it ended is in the pipes still; a process it left behind may go on
+    // writing, so take a bounded amount.
+    for (stream &s : streams)
+        for (int i = 0; i < 16 && read_once(s, buf, request, result); ++i) {
+        }
 }
 
 } // namespace
 
-burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd,
-                            const burn_echo &echo)
+process_result run_process(const process_request &request)
 {
-    burn_outcome outcome;
-    std::vector<char *> args;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    std::fflush(nullptr);
-    // The tool's standard output and error, each copied to ours.
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return outcome;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return outcome;
+    process_result result;
+    if (request.ends_on_signal && held_signal() != 0) {
+        result.interrupted = true;
+        return result;
     }
 
-    pid_t pid = fork();
-    if (pid < 0) {
-        for (int fd : {out[0], out[1], err[0], err[1]})
-            close(fd);
-        return outcome;
-    }
-    if (pid == 0)
-        exec_tool(path, args, out[1], err[1], capture_fd);
-    outcome.started = true;
-    close(out[1]);
-    close(err[1]);
+    const std::vector<std::string> files = exec_candidates(request.path);
+    std::vector<char *> argv;
+    for (const std::string &arg : request.argv)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<const char *> file_names;
+    for (const std::string &file : files)
+        file_names.push_back(file.c_str());
+    child_plan plan;
+    plan.argv = argv.data();
+    plan.files = file_names.data();
+    plan.file_count = file_names.size();
+    plan.grouping = request.grouping;
+    plan.ignores_signals = request.ignores_signals;
 
-    // Copy the output while waiting for the tool itself, so that a process
-    // it left behind holding a pipe open cannot keep us waiting. Both streams
-    // go into the capture as they arrive.
-    struct stream {
-        int pipe;    // read end; -1 once the tool's side is closed
-        int console; // where it is shown; -1 once that stopped taking output
-    } streams[] = {{out[0], STDOUT_FILENO}, {err[0], STDERR_FILENO}};
-    for (const stream &s : streams)
-        fcntl(s.pipe, F_SETFL, fcntl(s.pipe, F_GETFL) | O_NONBLOCK);
-    auto copy_available = [&](stream &s) {
-        char buf[4096];
-        while (s.pipe >= 0) {
-            ssize_t n = read(s.pipe, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n == 0) {
-                close(s.pipe);
-                s.pipe = -1;
-            }
-            if (n <= 0)
-                return;
-            const std::string_view piece(buf, static_cast<size_t>(n));
-            if (s.console >= 0 && !(echo ? echo(s.console, piece) : write_all(s.console, buf, piece.size())))
-                s.console = -1;
-            if (capture_fd >= 0)
-                write_all(capture_fd, buf, static_cast<size_t>(n));
+    owned_fd in_read, in_write, null_fd, out_file, err_file, out_read, out_write, err_read, err_write;
+    if (request.empty_stdin) {
+        if (make_pipe(in_read, in_write))
+            plan.in = in_read.get();
+        else
+            plan.close_in = true;
+    }
+    bool made = true;
+    const auto child_end = [&](const output_sink &sink, owned_fd &file, owned_fd &read_end, owned_fd &write_end) {
+        switch (sink.to) {
+        case output_sink::kind::inherit: return -1;
+        case output_sink::kind::file:
+            // A copy of our own, never standard output or error themselves.
+            file.reset(fcntl(sink.fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+            made = made && file.get() >= 0;
+            return file.get();
+        case output_sink::kind::discard:
+            if (null_fd.get() < 0)
+                null_fd.reset(above_stdio(open(null_device(), O_WRONLY | O_CLOEXEC)));
+            made = made && null_fd.get() >= 0;
+            return null_fd.get();
+        case output_sink::kind::capture: made = made && make_pipe(read_end, write_end); return write_end.get();
         }
+        return -1;
     };
+    plan.out = child_end(request.out, out_file, out_read, out_write);
+    plan.err_to_out = request.err_to_out;
+    if (!request.err_to_out)
+        plan.err = child_end(request.err, err_file, err_read, err_write);
+    if (!made)
+        return result;
+
+    // Our own buffered output comes before the program's.
+    std::fflush(nullptr);
+    const pid_t pid = start_child(plan);
+    if (pid < 0)
+        return result;
+    result.started = true;
+    result.exec_error = plan.error;
+
+    // Only the program holds its ends now: the end of the output is the end of its writes, and its
+    // standard input is empty.
+    for (owned_fd *fd : {&in_read, &in_write, &null_fd, &out_file, &err_file, &out_write, &err_write})
+        fd->reset();
+
+    stream streams[2];
+    owned_fd *const read_ends[] = {&out_read, &err_read};
+    const output_sink *const sinks[] = {&request.out, &request.err};
+    for (size_t i = 0; i < 2; ++i) {
+        const int fd = read_ends[i]->get();
+        if (fd < 0)
+            continue;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        streams[i] = {read_ends[i]->release(), sinks[i], sinks[i]->fd >= 0};
+    }
+    wait_for(request, pid, streams, result);
+    for (const stream &s : streams)
+        if (s.fd >= 0)
+            close(s.fd);
 
     int status = 0;
-    for (;;) {
-        const bool pipe_open = streams[0].pipe >= 0 || streams[1].pipe >= 0;
-        if (pipe_open) {
-            // poll passes over the -1 of a closed stream.
-            pollfd pfds[] = {{streams[0].pipe, POLLIN, 0}, {streams[1].pipe, POLLIN, 0}};
-            if (poll(pfds, 2, 100) > 0)
-                for (stream &s : streams)
-                    copy_available(s);
-        }
-        pid_t r = waitpid(pid, &status, (pipe_open ? WNOHANG : 0) | WUNTRACED | WCONTINUED);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            break;
-        if (r == 0)
-            continue;
-        if (WIFEXITED(status)) {
-            outcome.exited = true;
-            outcome.exit_code = WEXITSTATUS(status);
-            break;
-        }
-        if (WIFSIGNALED(status)) {
-            outcome.term_signal = WTERMSIG(status);
-            break;
-        }
-        // Stopped or continued: the tool has not ended yet.
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    for (stream &s : streams) {
-        copy_available(s);
-        if (s.pipe >= 0)
-            close(s.pipe);
+    if (WIFEXITED(status)) {
+        result.exited = true;
+        result.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.term_signal = WTERMSIG(status);
     }
-    return outcome;
+    return result;
 }
 
-signal_hold::signal_hold()
+void take_output(const process_request &request, std::string_view piece, process_result &result)
 {
-    const std::lock_guard<std::mutex> lock(g_hold_mutex);
-    if (g_hold_depth++ > 0)
-        return;
-    g_held_signal.store(0);
-    struct sigaction sa {};
-    sa.sa_handler = hold_signal;
-    sigemptyset(&sa.sa_mask);
-    for (size_t i = 0; i < std::size(k_held_signals); ++i)
-        sigaction(k_held_signals[i], &sa, &g_saved[i]);
+    if (request.take)
+        request.take(piece);
+    else
+        result.output.append(piece);
 }
 
-signal_hold::~signal_hold()
+std::string command_text(const process_request &request)
 {
-    const std::lock_guard<std::mutex> lock(g_hold_mutex);
-    if (--g_hold_depth > 0)
-        return;
-    for (size_t i = 0; i < std::size(k_held_signals); ++i)
-        sigaction(k_held_signals[i], &g_saved[i], nullptr);
-}
-
-int signal_hold::held() const
-{
-    return g_held_signal.load();
-}
-
-int held_signal()
-{
-    const std::lock_guard<std::mutex> lock(g_hold_mutex);
-    return g_hold_depth > 0 ? g_held_signal.load() : 0;
-}
-
-void act_on_deferred_signal(int sig)
-{
-    std::fflush(nullptr);
-    std::signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
-    _exit(128 + sig);
+    std::string text;
+    for (const std::string &word : request.argv) {
+        if (!text.empty())
+            text += ' ';
+        text += word.find(' ') == std::string::npos ? word : "\"" + word + "\"";
+    }
+    if (request.out.to == output_sink::kind::discard)
+        text += std::string(" > ") + null_device();
+    else if (request.out.to == output_sink::kind::file)
+        text += " > " + request.out.name;
+    return text;
 }

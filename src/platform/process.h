@@ -1,59 +1,68 @@
-// Running outside programs: shell commands, their output, and the flash tool's burn; holding signals back.
+// Running an outside program: the one way this program starts any, with an argument vector and no shell.
 #pragma once
 
-#include <csignal>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Runs a command through the shell. Returns its exit status (0-255; 127 when
-// the shell found no such command; 128 + the signal that ended the shell) or -1
-// when the shell could not be run. Unlike system(), this process keeps its own
-// handling of interrupt and quit meanwhile, so that a signal_hold sees them.
-int shell_exit_status(const std::string &command);
-
-// Runs a command through the shell and returns its standard output split
-// into lines (line ends kept), or nothing when the pipe could not be opened.
-std::optional<std::vector<std::string>> read_command_lines(const std::string &command);
-
-// How a burn by the flash tool ended.
-struct burn_outcome {
-    bool started = false;        // fork succeeded
-    bool exited = false;         // the tool ended by itself (exec failures exit 1)
-    int exit_code = 0;           // valid when exited
-    int term_signal = 0;         // the signal that ended the tool, when not exited
+// Where one of a program's output streams goes.
+struct output_sink {
+    enum class kind {
+        inherit, // ours
+        discard, // the null device
+        file,    // fd, an open file of ours
+        capture, // a pipe, read as it comes (see process_request::take); also copied to fd unless it is -1
+    };
+    kind to = kind::inherit;
+    int fd = -1;
+    std::string name {}; // file: its name, as a command line shows it
 };
 
-// Where a burn's output is shown: each piece as it comes, with the descriptor it is meant for
-// (standard output or error). False once that stopped taking output: the stream is shown no more.
-using burn_echo = std::function<bool(int fd, std::string_view piece)>;
-
-// Runs the tool (no shell) with argv[0] first, handing its standard output
-// and error to echo (without one: to ours), each as it comes, and both into capture_fd. No signal meant
-// for this process reaches the tool: it runs in a session of its own, with
-// interrupt, quit, hang-up and terminate ignored and standard input an empty
-// pipe, never a terminal. Run it under a signal_hold, so that this process too
-// waits for the burn. Safe to call from several threads at once.
-burn_outcome run_flash_tool(const std::string &path, const std::vector<std::string> &argv, int capture_fd,
-                            const burn_echo &echo = {});
-
-// While one lives, in any thread, interrupt, quit, hang-up and terminate sent to this process
-// are held back instead of ending it. Holds nest and overlap across threads: the handling in force
-// before the first is restored when the last ends, and until then every hold reports the same signal.
-class signal_hold {
-public:
-    signal_hold();
-    ~signal_hold();
-    signal_hold(const signal_hold &) = delete;
-    signal_hold &operator=(const signal_hold &) = delete;
-    // The last signal held back since the first of the living holds began; 0 when none came.
-    int held() const;
+// How to run one program.
+struct process_request {
+    std::string path {};              // searched in PATH when it holds no '/', as a shell does
+    std::vector<std::string> argv {}; // argv[0] first, exactly as the program receives it
+    bool empty_stdin = false;         // an empty pipe instead of ours: never the operator's terminal
+    output_sink out {}, err {};
+    bool err_to_out = false;          // standard error goes where standard output goes, one stream (2>&1)
+    // Each captured piece as it comes, from any stream; without it the pieces are kept in the result.
+    std::function<void(std::string_view)> take {};
+    // Where a captured stream's copy goes instead of its sink's fd (that fd named): false once it takes no more.
+    std::function<bool(int fd, std::string_view piece)> echo {};
+    enum class group {
+        ours,        // signals to our process group (^C) reach it too
+        own,         // a process group of its own, which the ends below end as a whole
+        own_session, // a session of its own: no terminal, nothing sent to our group reaches it
+    };
+    group grouping = group::ours;
+    bool ignores_signals = false; // the held signals start ignored, a disposition that outlasts exec
+    int time_limit_s = 0;         // 0: none; at the limit it is ended with its group
+    bool ends_on_signal = false;  // a signal noted by a signal_hold ends it with its group (or keeps it from starting)
+    int stop_fd = -1;             // once this descriptor is readable, it is ended with its group
 };
 
-// What signal_hold::held() says, for code that holds none itself; 0 while no hold lives.
-int held_signal();
+// How a run ended.
+struct process_result {
+    bool started = false;     // a process was made
+    int exec_error = 0;       // the errno of a program that could not be run (its process exits 127 at once)
+    bool exited = false;      // it ended by itself: exit_code holds its status
+    int exit_code = 0;
+    int term_signal = 0;      // the signal that ended it otherwise
+    bool timed_out = false;   // ended with its group at the time limit
+    bool interrupted = false; // ended with its group (or never started) by a held signal or the stop descriptor
+    std::string output {};    // the captured pieces in the order they came, when no take was given
+};
 
-// Ends the process by a signal held back during a burn, as that signal would have.
-[[noreturn]] void act_on_deferred_signal(int sig);
+// Runs the program and waits for it: until it has ended and, under a time limit, its captured output has
+// ended too (a process it left holding the output is waited for only up to the limit). The wait is woken
+// by the program's output, its end, the time limit, a held signal and the stop descriptor; it never looks
+// again now and then (except on a kernel without pidfds). Safe to call from several threads at once.
+process_result run_process(const process_request &request);
+
+// Hands one captured piece on as run_process does: to request.take, or into the result.
+void take_output(const process_request &request, std::string_view piece, process_result &result);
+
+// The command line as a shell would take it, for the console and the log: the words (one holding a blank
+// inside double quotes) and where standard output goes (" > FILE").
+std::string command_text(const process_request &request);

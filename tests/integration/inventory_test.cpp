@@ -164,8 +164,11 @@ TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)
         const pid_t pid = server.start({"-c"});
         for (int i = 0; i < 2000 && server.query_pids("0000:05:00.0").size() < earlier + 2; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(pid, sig), 0);
         EXPECT_EQ(server.finish(pid).term_signal, sig);
+        // At once, not when the 30-second query ends by itself or at the time limit.
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));
     }
     EXPECT_EQ(server.query_pids("0000:05:00.0").size(), 8u) << "per run one query: the tool and its helper";
     // No tool process outlived its query (a zombie left to its new parent counts as gone).

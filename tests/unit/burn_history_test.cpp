@@ -29,12 +29,13 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         const std::string path = dir + "/rovan/history.jsonl";
         test_run run;
         run.history = burn_history(path);
-        run.tools.on_burn = [&](const std::vector<std::string> &) {
+        run.tools.on_run = [&](const std::vector<std::string> &argv) {
+            if (argv.back() == "q")
+                return fake_program {.out = "FW Version:            " + c.reported + "\n"};
             if (c.signal)
                 raise(c.signal);
-            return burn_outcome {.started = true, .exited = true, .exit_code = c.exit_code};
+            return fake_program {.status = c.exit_code};
         };
-        run.tools.query_output["0000:05:00.0"] = {"FW Version:            " + c.reported + "\n"};
         nic_info nic;
         nic.pbus_info = "0000:05:00.0";
         nic.pcurrent_mac = "b8:ce:f6:00:05:10";

@@ -1,7 +1,12 @@
-// Cutting a labelled value from a line of the flash tool's query output.
+// The flash tool's query: a labelled line's value, why a query went unanswered, the time limit, the batch.
 #include <gtest/gtest.h>
 
-#include "core/flash_query.h"
+#include <cerrno>
+#include <condition_variable>
+#include <map>
+
+#include "discovery/query_batch.h"
+#include "fake_tools.h"
 
 TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
 {
@@ -25,6 +30,25 @@ TEST(CutLabelledValue, CutsAtTheLabelsLengthPlusOneAndEndsAtTheFirstBlank)
     }
 }
 
+// How the tool ended gives why a query went unanswered: a status 127 too means a missing tool.
+TEST(UnqueriedOf, TheToolsEndGivesTheReason)
+{
+    const std::string at = "0000:05:00.0";
+    const std::vector<std::tuple<fake_program, unqueried_cause, int>> cases = {
+        {{.out = "PSID: MT_1\n"}, unqueried_cause::no_answer, 0},
+        {{.status = 3}, unqueried_cause::status, 3},
+        {{.term_signal = SIGSEGV}, unqueried_cause::status, 128 + SIGSEGV},
+        {{.times_out = true}, unqueried_cause::timeout, 0},
+        {{.exec_error = ENOENT}, unqueried_cause::tool_missing, 0},
+        {{.status = 127}, unqueried_cause::tool_missing, 0}};
+    for (const auto &[program, cause, status] : cases) {
+        test_run run;
+        run.tools.on_run = [&](const std::vector<std::string> &) { return program; };
+        const result_unqueried why = unqueried_of(at, query_flash_device(run.ctx, at));
+        EXPECT_EQ(std::tuple(why.address, why.cause, why.status), std::tuple(at, cause, status)) << program.status;
+    }
+}
+
 TEST(QueryTimeLimit, WholeSecondsOfAtLeastOneElseTheDefault)
 {
     const std::vector<std::pair<const char *, int>> cases = {
@@ -32,4 +56,36 @@ TEST(QueryTimeLimit, WholeSecondsOfAtLeastOneElseTheDefault)
         {" 7", 60}, {"99999999999", 60}};
     for (const auto &[text, seconds] : cases)
         EXPECT_EQ(query_time_limit(text), seconds) << (text ? text : "(unset)");
+}
+
+// With no worker thread (none could be made), answer() runs the queries itself, one at a time.
+TEST(QueryBatch, QueriesDevicesSideBySideAtMostSixteenAndOneDevicesFunctionsInTurn)
+{
+    for (const size_t workers : {k_parallel_queries, size_t {0}}) {
+        test_run run;
+        std::vector<pci_address> addresses;
+        for (int i = 0; i < 80; ++i) // 40 devices of two functions each
+            addresses.push_back({0, static_cast<uint8_t>(0x10 + i / 2), 0, static_cast<uint8_t>(i % 2)});
+        const int wanted = workers == 0 ? 1 : 16;
+        std::mutex mutex;
+        std::condition_variable started;
+        std::map<std::string, int> running_on_device;
+        int running = 0, most = 0, most_on_one_device = 0;
+        run.tools.on_run = [&](const std::vector<std::string> &argv) {
+            const std::string &address = argv.at(2);
+            std::unique_lock<std::mutex> lock(mutex);
+            most = std::max(most, ++running);
+            most_on_one_device = std::max(most_on_one_device, ++running_on_device[address.substr(0, 7)]);
+            started.notify_all();
+            // Each waits until as many as wanted have run at once (or a while), then a moment more unlocked.
+            started.wait_for(lock, std::chrono::seconds(1), [&] { return most >= wanted; });
+            started.wait_for(lock, std::chrono::milliseconds(5), [] { return false; });
+            --running, --running_on_device[address.substr(0, 7)];
+            return fake_program {.out = "FW Version: " + address + "\nPSID: P\nBase MAC: M\n"};
+        };
+        query_batch batch(run.ctx, addresses, workers);
+        for (size_t i = 0; i < addresses.size(); ++i)
+            EXPECT_EQ(batch.answer(i)->fw_version.value, addresses[i].text());
+        EXPECT_EQ(std::pair(most, most_on_one_device), std::pair(wanted, 1));
+    }
 }

@@ -1,4 +1,4 @@
-// Image-name resolution: getmlnxinfo's answer read, and never a shell handed anything but a PCI address.
+// Image-name resolution: getmlnxinfo's answer read, and never a command line handed anything but a PCI address.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,8 +8,8 @@
 #include "fake_tools.h"
 #include "flash/image_name.h"
 
-// The address goes into a shell command line: one that is no PCI address
-// runs nothing, whoever calls with it.
+// The address goes into a command line: one that is no PCI address runs
+// nothing, whoever calls with it.
 TEST(ModifyImagename, AnAddressThatIsNoPciAddressRunsNothing)
 {
     const std::string marker = "image-name-test-ran-a-command";
@@ -47,11 +47,7 @@ TEST(ModifyImagename, TakesServerAndImageFromTheAnswersFirstLine)
              {"0#srv#image\n", 1, "unset", "Tamaro"}}) {
         test_run run;
         std::string answer_file;
-        run.tools.on_shell = [&](const std::string &command) {
-            answer_file = command.substr(command.rfind("> ") + 2);
-            std::ofstream(answer_file, std::ios::binary) << r.answer;
-            return 0;
-        };
+        run.tools.on_run = [&](const std::vector<std::string> &) { return fake_program {.out = r.answer}; };
         nic_info nic;
         nic.pbus_info = "0000:05:00.0";
         nic.images = {catalog_image {{}, std::string("Tamaro"), {}}};
@@ -59,6 +55,8 @@ TEST(ModifyImagename, TakesServerAndImageFromTheAnswersFirstLine)
         EXPECT_EQ(modify_imagename(run.ctx, nic, &server).failure.has_value(), r.status != 0) << r.answer;
         EXPECT_EQ(server, r.server) << r.answer;
         EXPECT_EQ(nic.images[0].file, r.file) << r.answer;
+        const std::string &call = run.tools.calls.at(0);
+        answer_file = call.substr(call.rfind("> ") + 2);
         EXPECT_FALSE(answer_file.empty() || std::filesystem::exists(answer_file)) << r.answer;
     }
 }
