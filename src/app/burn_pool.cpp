@@ -15,8 +15,14 @@
 #include <unistd.h>
 
 #include "core/burn_turns.h"
-#include "discovery/query_batch.h"
 #include "platform/signals.h"
+
+namespace {
+// Most queries at once beside the burns (their verifying queries, -u's checks). Burns that take minutes
+// end apart; burns that end together (failing at once, or quick ones) are verified together, twice as many
+// at once as the inventory queries.
+constexpr size_t k_queries_beside_burns = 32;
+} // namespace
 
 std::optional<size_t> burn_jobs(const char *text)
 {
@@ -76,7 +82,7 @@ int burn_pool::run()
         }
 
     const signal_hold hold;
-    burn_turns turns(ctx_.burn_jobs, k_parallel_queries);
+    burn_turns turns(ctx_.burn_jobs, k_queries_beside_burns);
     std::mutex mutex;
     std::condition_variable finished;
     std::vector<bool> done(jobs_.size(), false);
@@ -110,7 +116,7 @@ int burn_pool::run()
         }
     };
     // One job: one adapter after another. More: the burns' verifying queries do not hold up the next burns.
-    const size_t threads = ctx_.burn_jobs == 1 ? 1 : std::min(jobs_.size(), ctx_.burn_jobs + k_parallel_queries);
+    const size_t threads = ctx_.burn_jobs == 1 ? 1 : std::min(jobs_.size(), ctx_.burn_jobs + k_queries_beside_burns);
     std::vector<std::thread> workers;
     try {
         for (size_t t = 1; t < threads; ++t)

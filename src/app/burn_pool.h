@@ -23,9 +23,8 @@ std::string burn_jobs_refusal(const std::string &text);
 bool burns_side_by_side(const options &opts);
 
 // The adapters of one mode, planned one after another in their order and burned side by side: at most
-// ctx.burn_jobs tools burn at a time, and at most as many queries as the inventory runs at once verify
-// them (or check -u's live boards); with one job, each adapter's check, burn and verifying query come
-// before the next adapter's. Each record's console text, its plan's included, is one block, in order.
+// ctx.burn_jobs tools burn at a time, and at most 32 queries verify them (or check -u's live boards)
+// beside; with one job, each adapter's check, burn and verifying query come before the next adapter's. Each record's console text, its plan's included, is one block, in order.
 class burn_pool {
 public:
     burn_pool(run_context &ctx, size_t records);
