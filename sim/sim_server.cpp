@@ -183,6 +183,13 @@ void SimServer::add_flash_device(const FlashDevice &dev)
             write_file(dir + "/" + name, *value);
 }
 
+void SimServer::add_port(const FlashDevice &dev, PciFunction fn)
+{
+    fn.address = dev.address;
+    add_function(fn);
+    add_flash_device(dev);
+}
+
 void SimServer::add_image(const Image &image)
 {
     write_package_file("nic_fw/" + image.file, state::k_image_head + "\n" + image.psid + "\n" + image.version + "\n");

@@ -92,6 +92,8 @@ public:
     // Each of these writes its part of the server at once.
     void add_function(const PciFunction &fn);
     void add_flash_device(const FlashDevice &dev);
+    // A port: the function fn (a ConnectX-5 by default) at dev's address, and its flash.
+    void add_port(const FlashDevice &dev, PciFunction fn = {});
     void add_image(const Image &image);
     void set_catalog(const std::vector<CatalogEntry> &entries);
     void set_catalog_text(const std::string &xml);  // nic_fw/NICFWData.xml verbatim
