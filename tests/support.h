@@ -1,6 +1,7 @@
 // What the tests share: scratch directories, whole files, waiting, and views of a simulated server's runs.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
