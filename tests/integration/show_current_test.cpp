@@ -1,9 +1,9 @@
 // Whole runs of -c: the table of each port, the catalog images that belong to it and the order of its versions.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include "support.h"
 
-#include "sim_server.h"
+using namespace support;
 
 namespace {
 
@@ -27,18 +27,11 @@ std::string blocks(const std::string &name, const Versions &available)
     return text;
 }
 
-bool logged_error(const sim::SimServer &server, const std::string &event_regex, int times = 1)
+sim::SimServer &add_ports(sim::SimServer &server)
 {
-    const std::string entry = "(\\[ERROR\\]     \\[[^\\]\n]+\\] " + event_regex + "\n\n)";
-    return std::regex_match(server.log(), std::regex(entry + "{" + std::to_string(times) + "}"));
-}
-
-void add_ports(sim::SimServer &server)
-{
-    for (const auto &[address, installed] : k_ports) {
-        server.add_function({.address = address});
-        server.add_flash_device({.address = address, .fw_version = installed, .base_mac = "b8cef600" + address.substr(5, 2)});
-    }
+    for (const auto &[address, installed] : k_ports)
+        server.add_port({.address = address, .fw_version = installed, .base_mac = "b8cef600" + address.substr(5, 2)});
+    return server;
 }
 
 } // namespace
@@ -51,6 +44,7 @@ TEST(ShowCurrent, ShowsTheCatalogImagesOfEachPortsBoard)
     Versions sorted = {"2.9.1000", "2.42.5000", "123.456.78901"};
     for (int i = 59; i >= 0; --i) // no limit of fifty
         sorted.insert(sorted.begin() + 2, *many.emplace_back(sim::CatalogEntry {.rom = "16." + std::to_string(i) + ".0"}).rom);
+    const std::string no_match = "[ERROR]    For 0000:05:00.0 no matching firmware file in XML\n\n";
     for (const Case &c : std::vector<Case> {
              {"numeric order", many, "ConnectX-5 EN", sorted},
              {"lower-case PSID", {{.psid = "mt_0000000080"}}, "", {}},
@@ -65,13 +59,12 @@ TEST(ShowCurrent, ShowsTheCatalogImagesOfEachPortsBoard)
               R"(subdevid="0007" rom="16.35.2000"/></NICFWData><!-- > -->)"}}) {
         SCOPED_TRACE(c.what);
         sim::SimServer server;
-        add_ports(server);
-        c.xml.empty() ? server.set_catalog(c.entries) : server.set_catalog_text(c.xml);
+        c.xml.empty() ? add_ports(server).set_catalog(c.entries) : add_ports(server).set_catalog_text(c.xml);
         const sim::Result r = server.run({"-c"});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out.substr(std::min(r.out.find(" PCI-ID"), r.out.size())), blocks(c.name, c.shown));
-        EXPECT_TRUE(c.shown.empty() ? logged_error(server, "For 0000:0[56]:00\\.0 no matching firmware file in XML", 2)
-                                    : server.log().empty()) << server.log();
+        EXPECT_EQ(log_without_times(server), c.shown.empty() ? no_match + std::regex_replace(no_match,
+                                                                std::regex("05:"), "06:") : "");
     }
 }
 
@@ -80,8 +73,7 @@ TEST(ShowCurrent, ShowsTheCatalogImagesOfEachPortsBoard)
 TEST(ShowCurrent, ACatalogCutShortEndsEveryModeAsAMissingOne)
 {
     sim::SimServer server;
-    add_ports(server);
-    server.set_catalog({{.rom = "16.34.1000"}, {.rom = "16.36.1000"}});
+    add_ports(server).set_catalog({{.rom = "16.34.1000"}, {.rom = "16.36.1000"}});
     const std::string whole = server.read_package_file("nic_fw/NICFWData.xml");
     for (const std::string mode : {"-c", "-s", "-d"}) {
         SCOPED_TRACE(mode);
@@ -91,7 +83,7 @@ TEST(ShowCurrent, ACatalogCutShortEndsEveryModeAsAMissingOne)
             server.remove_package_file("mstflint.log");
             const sim::Result r = server.run({mode});
             EXPECT_EQ(r.status, 1);
-            EXPECT_TRUE(logged_error(server, "Unable to open nic_fw/NICFWData\\.xml")) << server.log();
+            EXPECT_EQ(log_without_times(server), "[ERROR]    Unable to open nic_fw/NICFWData.xml\n\n");
             EXPECT_FALSE(server.package_file_exists("nicdiscovery.xml"));
             shown[cut] = std::regex_replace(r.out + "|" + r.err, std::regex("/tmp/data\\w+"), "/tmp/D");
         }
