@@ -1,35 +1,14 @@
 // `rovan-sim -d`: what the discovery report says, where it goes, and what is left when it cannot be written.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <regex>
-
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "sim_server.h"
+#include "support.h"
 
+using namespace support;
 namespace fs = std::filesystem;
 
 namespace {
-
-void add_port(sim::SimServer &server, const sim::PciFunction &fn, sim::FlashDevice dev)
-{
-    server.add_function(fn);
-    dev.address = fn.address;
-    server.add_flash_device(dev);
-}
-
-// The messages of the event log's error entries, one a line.
-std::string errors(const std::string &log)
-{
-    static const std::regex entry(R"(\[ERROR\] +\[[^\]]+\] ([^\n]*\n))");
-    std::string found;
-    for (std::sregex_iterator it(log.begin(), log.end(), entry), end; it != end; ++it)
-        found += (*it)[1].str();
-    return found;
-}
 
 // The exact text of a report; a device is {device_id, devid, subdevid, macaddress, product_id, busnumber,
 // devicenumber, funcnumber, firmware_id, version, active_version, action}.
@@ -55,6 +34,8 @@ std::string expected_report(const std::vector<std::vector<std::string>> &devices
     return text + "    </devices>\n</valtrix_rom_discovery>\n";
 }
 
+std::string error(const std::string &text) { return "[ERROR]    " + text + "\n\n"; }
+
 } // namespace
 
 // The upgrade offered in numeric version order; a port without an interface link; one without a catalog image,
@@ -63,54 +44,56 @@ std::string expected_report(const std::vector<std::vector<std::string>> &devices
 TEST(DiscoveryReport, HoldsEachCompletePortValueForValueAndBurnsNothing)
 {
     sim::SimServer server;
-    add_port(server, {.address = "0000:03:00.0"}, {.fw_version = std::nullopt});
-    add_port(server, {.address = "0000:04:00.1", .device = 0x1015, .subsystem_device = 0x00af, .netif = "ib\xff"},
-             {.psid = "MT_&<\"'>\x1b[1m\x01", .base_mac = "b8\xc3"});
-    add_port(server, {.address = "0000:05:00.0"}, {.fw_version = "2.40.7000", .base_mac = "b8c1"});
+    server.add_port({.address = "0000:03:00.0", .fw_version = std::nullopt});
+    server.add_port({.address = "0000:04:00.1", .psid = "MT_&<\"'>\x1b[1m\x01", .base_mac = "b8\xc3"},
+                    {.device = 0x1015, .subsystem_device = 0x00af, .netif = "ib\xff"});
+    server.add_port({.address = "0000:05:00.0", .fw_version = "2.40.7000", .base_mac = "b8c1"});
     server.add_function({.address = "0000:3b:00.0", .vendor = 0x8086, .netif = "eth0"});
     server.set_catalog({{.rom = "2.42.5000"}, {.rom = "16.35.1012"}});
     const mode_t mask = umask(0);
     umask(mask);
     ASSERT_EQ(server.run({"-d"}).status, 0) << server.log();
     const std::string report = server.package_dir() + "/nicdiscovery.xml";
-    const std::string xsd = fs::path(__FILE__).parent_path().string() + "/../../docs/discovery-report.xsd";
-    EXPECT_EQ(std::system(("xmllint --noout --schema '" + xsd + "' '" + report + "'").c_str()), 0);
+    EXPECT_EQ(std::system(("xmllint --noout --schema '" ROVAN_SOURCE_DIR "/docs/discovery-report.xsd' '" + report +
+                           "'").c_str()), 0);
     EXPECT_EQ(server.read_package_file("nicdiscovery.xml"), expected_report({
         {"ib?", "1015", "00AF", "b8?", "", "0000:04", "00", "1", "MT_&amp;&lt;&quot;'&gt;?[1m?", "", "16.35.2000",
          "Nothing"},
         {"0000:05:00.0", "1017", "0007", "b8c1", "ConnectX-5 EN", "0000:05", "00", "0", "MT_0000000080", "16.35.1012",
          "2.40.7000", "upgrade"}}));
     EXPECT_EQ(fs::status(report).permissions(), fs::perms(0666 & ~mask)) << "a new file's mode";
-    const std::string cut = " of 0000:04:00.1 holds bytes that XML cannot carry; each is written as \"?\"\n";
-    EXPECT_EQ(errors(server.log()), "For 0000:04:00.1 no matching firmware file in XML\nReport item device_id" + cut +
-              "Report item macaddress" + cut + "Report item firmware_id" + cut + "deviceId:Writing Interface Name\n");
-    for (const auto &call : server.tool_calls())
-        EXPECT_NE(call.back(), "b") << "an upgrade is only requested in the report";
+    const std::string cut = " of 0000:04:00.1 holds bytes that XML cannot carry; each is written as \"?\"";
+    EXPECT_EQ(log_without_times(server), error("For 0000:04:00.1 no matching firmware file in XML") +
+              error("Report item device_id" + cut) + error("Report item macaddress" + cut) +
+              error("Report item firmware_id" + cut) + error("deviceId:Writing Interface Name"));
+    EXPECT_EQ(commands(server), Calls {}) << "an upgrade is only requested in the report";
 }
 
 // Runs of -d in turn over one server: none while no port can be reported, a report replaced through a link, and
-// saves that fail: status 2, the earlier report as it was, no file left or lost, the path logged.
+// saves that fail: status 2, the earlier report as it was, no file left or lost, the path logged. A link in a
+// world-writable sticky directory is followed only where the kernel would follow it: when it is root's or the
+// directory owner's.
 TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
 {
     sim::SimServer server;
     const std::string dir = server.package_dir(), file = dir + "/reports/fleet.xml", earlier = "<earlier report/>\n";
-    const auto fails = [&](const std::string &path, bool saving) {
+    const auto fails = [&](const std::string &path, const std::string &logged) {
         server.write_package_file("mstflint.log", "");
         const auto files = std::distance(fs::recursive_directory_iterator(dir), {});
         EXPECT_EQ(server.run({"-d", path}).status, 2) << path;
         EXPECT_EQ(server.read_package_file("reports/fleet.xml"), earlier) << path;
         EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir), {}), files) << path;
-        EXPECT_EQ(errors(server.log()).find(path) != std::string::npos, saving) << path << "\n" << server.log();
+        EXPECT_NE(log_without_times(server).find(logged), std::string::npos) << path << "\n" << server.log();
     };
     server.set_catalog({{}});
     server.add_function({.address = "0000:3b:00.0", .vendor = 0x8086});
     server.write_package_file("reports/fleet.xml", earlier);
-    fails("reports/fleet.xml", false); // no Mellanox port
-    add_port(server, {.address = "0000:05:00.0"}, {.psid = std::nullopt});
-    fails("reports/fleet.xml", false); // no port with a readable PSID
+    fails("reports/fleet.xml", ""); // no Mellanox port
+    server.add_port({.address = "0000:05:00.0", .psid = std::nullopt});
+    fails("reports/fleet.xml", ""); // no port with a readable PSID
     server.add_flash_device({.address = "0000:05:00.0", .fw_version = "16.34.1002"});
-    fails("missing/fleet.xml", true);
-    fails("reports", true);
+    fails("missing/fleet.xml", "[ERROR]    xml_discovery_report: Failed to write missing/fleet.xml");
+    fails("reports", "[ERROR]    xml_discovery_report: Failed to write reports");
     // Through a link the link stays, and its target is replaced by a rename: a reader of the old file keeps it whole.
     fs::permissions(file, fs::perms(0640));
     fs::create_hard_link(file, dir + "/held.xml");
@@ -122,23 +105,14 @@ TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
     EXPECT_EQ(server.read_package_file("held.xml"), earlier) << "rewritten in place";
     EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640)) << "the replaced report's mode";
     EXPECT_FALSE(server.package_file_exists("nicdiscovery.xml"));
-}
 
-// A link in a world-writable sticky directory is followed only where the kernel would follow it: when it is root's
-// or the directory owner's. Another's is not: status 2, its target as it was, the reason logged.
-TEST(DiscoveryReportFile, FollowsALinkInAStickyDirectoryOnlyAsTheKernelWould)
-{
     if (geteuid() != 0)
-        GTEST_SKIP() << "SKIPPED: links of other users need root";
-    sim::SimServer server;
-    add_port(server, {.address = "0000:05:00.0", .netif = "eth0"}, {});
-    server.set_catalog({{}});
-    const std::string shared = server.package_dir() + "/shared", link = shared + "/nic.xml", earlier = "<earlier/>\n";
+        GTEST_SKIP() << "SKIPPED links of other users: they need root";
+    const std::string shared = dir + "/shared", link = shared + "/nic.xml";
     fs::create_directory(shared);
     fs::permissions(shared, fs::perms(01777));
     ASSERT_EQ(chown(shared.c_str(), 65534, 65534), 0);
-    const std::pair<uid_t, bool> owners[] = {{0, true}, {65534, true}, {65533, false}}; // the link's; followed
-    for (const auto &[owner, followed] : owners) {
+    for (const auto &[owner, followed] : {std::pair(0, true), std::pair(65534, true), std::pair(65533, false)}) {
         SCOPED_TRACE(owner);
         server.write_package_file("target.xml", earlier);
         server.write_package_file("mstflint.log", "");
@@ -147,9 +121,9 @@ TEST(DiscoveryReportFile, FollowsALinkInAStickyDirectoryOnlyAsTheKernelWould)
         ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
         EXPECT_EQ(server.run({"-d", "shared/nic.xml"}).status, followed ? 0 : 2);
         EXPECT_EQ(server.read_package_file("target.xml") == earlier, !followed);
-        EXPECT_EQ(errors(server.log()), followed ? "" : "xml_discovery_report: Failed to write shared/nic.xml: "
+        EXPECT_EQ(log_without_times(server), error("deviceId:Writing Interface Name") + (followed ? "" : error("xml_discovery_report: Failed to write shared/nic.xml: "
                   "the link shared/nic.xml lies in a world-writable sticky directory and belongs neither to the user "
-                  "running rovan nor to the directory's owner\n");
+                  "running rovan nor to the directory's owner")));
         EXPECT_TRUE(fs::is_symlink(link));
     }
 }
