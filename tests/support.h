@@ -26,13 +26,14 @@ inline std::string read_text(const std::string &path)
 
 // A directory of the test's own (ctest runs tests side by side), removed with its owner.
 struct scratch_dir {
-    std::string path = (std::filesystem::temp_directory_path() / "rovan-test-XXXXXX").string();
-    scratch_dir()
+    explicit scratch_dir(const std::string &parent = std::filesystem::temp_directory_path())
+        : path(parent + "/rovan-test-XXXXXX")
     {
         if (!mkdtemp(path.data()))
             throw std::runtime_error("cannot create " + path);
     }
     ~scratch_dir() { std::error_code ec; std::filesystem::remove_all(path, ec); }
+    std::string path;
 };
 
 // Polls until done() holds, for at most 20 s; answers whether it held.
