@@ -2,17 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <regex>
 
 #include <nlohmann/json.hpp>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "fake_tools.h"
 #include "flash/flash_exec.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -24,9 +21,8 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
     for (const Case &c : {Case {0, "16.35.2000", "success"}, Case {3, "16.35.2000", "failed"},
                           Case {0, "16.32.1010", "not-verified"}, Case {0, "16.35.2000", "success", SIGTERM}}) {
         SCOPED_TRACE(c.outcome);
-        std::string dir = (fs::temp_directory_path() / "rovan-history-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(dir.data()));
-        const std::string path = dir + "/rovan/history.jsonl";
+        const support::scratch_dir dir;
+        const std::string path = dir.path + "/rovan/history.jsonl";
         test_run run;
         run.ctx.history = burn_history(path);
         run.tools.on_burn = [&](const std::vector<std::string> &) {
@@ -48,9 +44,9 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
         umask(umask_before);
         EXPECT_EQ(run.ctx.outcome.deferred_signal, c.signal);
 
-        EXPECT_EQ(fs::status(dir + "/rovan").permissions(), fs::perms(0755));
+        EXPECT_EQ(fs::status(dir.path + "/rovan").permissions(), fs::perms(0755));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
-        std::ifstream in(path);
+        std::istringstream in(support::read_text(path));
         std::vector<json> records;
         for (std::string line; std::getline(in, line);)
             records.push_back(json::parse(line));
@@ -66,7 +62,6 @@ TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
                               {"tool_status", c.exit_code}, {"seconds", end["seconds"]}});
         EXPECT_EQ(end, expected);
         EXPECT_TRUE(end["seconds"].is_number());
-        fs::remove_all(dir);
     }
 }
 
@@ -91,7 +86,8 @@ TEST(BurnHistory, ReadsInBoundedMemoryFromTheLastRunStart)
     };
     for (const bool marked : {false, true}) {
         SCOPED_TRACE(marked);
-        const std::string path = (fs::temp_directory_path() / ("rovan-history-" + std::to_string(getpid()))).string();
+        const support::scratch_dir dir;
+        const std::string path = dir.path + "/history.jsonl";
         std::ofstream(path) << start(1);
         fs::resize_file(path, fs::file_size(path) + (64 << 20));
         std::ofstream(path, std::ios::app) << "\n" << (marked ? R"({"event":"run-start","time":"t","pid":2})" "\n" : "")
@@ -102,7 +98,6 @@ TEST(BurnHistory, ReadsInBoundedMemoryFromTheLastRunStart)
         const std::optional<std::vector<burn_record>> found = burn_history(path).unfinished();
         const long long read = bytes_read() - read_before;
         getrusage(RUSAGE_SELF, &after);
-        fs::remove(path);
         ASSERT_TRUE(found);
         std::vector<long long> pids;
         for (const burn_record &burn : *found)
