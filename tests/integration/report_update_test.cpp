@@ -16,26 +16,8 @@ const std::string k_psid = "MT_0000000080", k_update = "read_discovery_report: "
 const std::string k_all_failed = k_update + "Error at read_NIC_FW_xml_file\n";
 const std::string k_no_match = "For 0000:05:00.0 no matching firmware file in XML\n";
 
-// One device of a hand-written report; its IDs in lower case, as a hand may write them.
-struct Dev {
-    std::string bus = "0000:05", psid = k_psid, id = "eth2", venid = "15b3", devnum = "00", func = "0";
-    std::optional<std::string> action = "upgrade"; // absent: no action item
-};
-
-// A report of devs, each with its items in the writer's order, then text as it stands.
-std::string report(const std::vector<Dev> &devs, const std::string &text = "")
-{
-    const auto item = [](const std::string &n, const std::string &v) { return "<" + n + " value=\"" + v + "\"/>"; };
-    std::string xml = R"(<?xml version="1.0"?><valtrix_rom_discovery version="2.0.0.0"><type value="MELLANOX_NIC"/>)"
-                      "<devices>\n";
-    for (const Dev &d : devs)
-        xml += "<device>" + item("device_id", d.id) + item("venid", d.venid) + R"(<devid value="1017"/>)"
-               R"(<subvenid value="15b3"/><subdevid value="0007"/><macaddress value="b8cef6000000"/>)" +
-               item("busnumber", d.bus) + item("devicenumber", d.devnum) + item("funcnumber", d.func) + "<fw_item>" +
-               R"(<type value="ROM"/>)" + item("firmware_id", d.psid) + R"(<active_version value="16.34.1002"/>)" +
-               (d.action ? item("action", *d.action) : "") + "</fw_item></device>\n";
-    return xml + text + "</devices></valtrix_rom_discovery>\n";
-}
+using Dev = sim::ReportDevice;
+std::string report(const std::vector<Dev> &devs, const std::string &after = "") { return sim::discovery_report(devs, after); }
 
 // A device of the default board, installed 16.34.1002, changed as given.
 void add_device(sim::SimServer &s, const std::string &bus, const std::function<void(sim::FlashDevice &)> &change = {})
@@ -44,15 +26,6 @@ void add_device(sim::SimServer &s, const std::string &bus, const std::function<v
     if (change)
         change(dev);
     s.add_flash_device(dev);
-}
-
-// The catalog and the image file of each entry.
-void set_catalog(sim::SimServer &server, const std::vector<sim::CatalogEntry> &entries)
-{
-    server.set_catalog(entries);
-    for (const sim::CatalogEntry &e : entries)
-        if (e.fwFile)
-            server.add_image({*e.fwFile, *e.psid, *e.rom});
 }
 
 std::string burn(const std::string &bus, const std::string &image = "fw-16.35.2000.bin")
@@ -82,7 +55,7 @@ void run_cases(const std::vector<Case> &cases)
         sim::SimServer server;
         for (const std::string bus : {"0000:05", "0000:06", "0000:07"})
             add_device(server, bus);
-        set_catalog(server, {{}});
+        server.set_catalog({{}}, true);
         if (c.change)
             c.change(server);
         if (c.xml)
@@ -110,7 +83,7 @@ TEST(ReportUpdate, ReadsReportsAsHandedOverAndKeepsTheirValuesFromShellAndLog)
         return k_update + "Invalid bus address \"" + address + "\" for device 1 (" + label + ")\n";
     };
     const auto code_named = [](sim::SimServer &s) {
-        set_catalog(s, {{.fwFile = "Tamaro-CX5"}});
+        s.set_catalog({{.fwFile = "Tamaro-CX5"}}, true);
         s.set_getmlnxinfo("0000:05:00.0", "srv#fw-16.35.2000.bin");
     };
     run_cases({
@@ -156,7 +129,7 @@ TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
         return [=](sim::SimServer &s) {
             for (const std::string bus : {"0000:05", "0000:07"})
                 add_device(s, bus, [](sim::FlashDevice &d) { d.psid = "MT_PLAIN"; });
-            set_catalog(s, {{.fwFile = "Tamaro-CX5"}, {.psid = "MT_PLAIN", .fwFile = "fw-plain.bin"}});
+            s.set_catalog({{.fwFile = "Tamaro-CX5"}, {.psid = "MT_PLAIN", .fwFile = "fw-plain.bin"}}, true);
             s.add_image({"fw-resolved.bin", k_psid, "16.35.2000"});
             s.set_getmlnxinfo("0000:06:00.0", answer, exit_status);
         };
@@ -170,10 +143,10 @@ TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
                                         {.bus = "0000:07", .action = ""}}), 0, {}},
         {"no action item", report({{.action = std::nullopt}}), 0, {}},
         {"newest", report({{}}), 0, {burn("0000:05", "fw-first.bin")}, "",
-         [](sim::SimServer &s) { set_catalog(s, {{.rom = "16.9.1000", .fwFile = "fw-16.9.bin"}, {.fwFile = "fw-first.bin"},
-                                                 {.rom = "16.10.500", .fwFile = "fw-16.10.bin"}, {.fwFile = "fw-second.bin"}}); }},
+         [](sim::SimServer &s) { s.set_catalog({{.rom = "16.9.1000", .fwFile = "fw-16.9.bin"}, {.fwFile = "fw-first.bin"},
+                                                 {.rom = "16.10.500", .fwFile = "fw-16.10.bin"}, {.fwFile = "fw-second.bin"}}, true); }},
         {"code-named older", report({{}}), 0, {burn("0000:05", "fw-plain.bin")}, "",
-         [](sim::SimServer &s) { set_catalog(s, {{.fwFile = "fw-plain.bin"}, {.rom = "16.20.1000", .fwFile = "Tamaro-CX5"}}); }},
+         [](sim::SimServer &s) { s.set_catalog({{.fwFile = "fw-plain.bin"}, {.rom = "16.20.1000", .fwFile = "Tamaro-CX5"}}, true); }},
         {"code-named", three, 0, {resolved[0], resolved[1], burn("0000:06", "fw-resolved.bin"),
          burn("0000:07", "fw-plain.bin")}, "", resolving("server#fw-resolved.bin more text", 0)},
         {"code-named, no image", three, 2, resolved, k_update + "Error in finding the image for Tamaro/Kestrel2\n",
@@ -181,7 +154,7 @@ TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
         {"code-named, resolution failed", three, 2, resolved,
          "command failed: ./getmlnxinfo imgfile 0000:06:00.0 > data", resolving("server#fw-resolved.bin", 3)},
         {"no image file", report({{}}), 2, {}, k_update + "No image file in the catalog for device 1 (eth2)\n",
-         [](sim::SimServer &s) { set_catalog(s, {{.fwFile = std::nullopt}}); }},
+         [](sim::SimServer &s) { s.set_catalog({{.fwFile = std::nullopt}}, true); }},
         {"first burn fails", report({{}, {.bus = "0000:06"}, {.bus = "0000:07"}}), 2,
          {burn("0000:05"), burn("0000:06"), burn("0000:07")}, "Upgrade failed\n ./nic_fw/" + burn("0000:05") + "\n",
          [](sim::SimServer &s) { add_device(s, "0000:05", [](sim::FlashDevice &d) { d.burn_exit = 1; }); }},
@@ -212,7 +185,7 @@ TEST(ReportUpdate, ASignalDuringImageResolutionEndsTheRunWithoutItsAnswerFile)
     for (const auto &[sig, to_group] : {std::pair {SIGINT, true}, std::pair {SIGTERM, false}}) {
         sim::SimServer server;
         add_device(server, "0000:05");
-        set_catalog(server, {{.fwFile = "Tamaro-CX5"}});
+        server.set_catalog({{.fwFile = "Tamaro-CX5"}}, true);
         server.set_getmlnxinfo("0000:05:00.0", "srv#fw-16.35.2000.bin", 0, 500);
         server.write_package_file("report.xml", report({{}}));
         const pid_t pid = server.start({"-u", "report.xml"});
@@ -230,7 +203,7 @@ TEST(ReportUpdate, LogEntriesThatCannotBeWrittenGoToStandardError)
     sim::SimServer server;
     for (const std::string bus : {"0000:05", "0000:06"})
         add_device(server, bus);
-    set_catalog(server, {{}});
+    server.set_catalog({{}}, true);
     server.set_mokutil("SecureBoot disabled"); // nothing else on standard error
     std::filesystem::create_symlink("/dev/full", server.package_dir() + "/mstflint.log");
     server.write_package_file("report.xml", report({{}, {.bus = "0000:06"}}));
