@@ -1,9 +1,7 @@
 // The outside checkers of the machine-readable outputs: the JSON Schema validator, promtool, systemd-analyze.
 #pragma once
 
-#include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,21 +48,8 @@ inline program_result run_program(const std::vector<std::string> &args, const st
     return result;
 }
 
-// A file holding text, removed with its owner.
-struct scratch_file {
-    explicit scratch_file(const std::string &text, const std::string &suffix = "")
-        : path(std::filesystem::temp_directory_path() / ("rovan-check-" + std::to_string(getpid()) + "-" +
-                                                        std::to_string(++count()) + suffix))
-    {
-        std::ofstream(path) << text;
-    }
-    ~scratch_file() { std::filesystem::remove(path); }
-    static int &count() { static int n = 0; return n; }
-    std::string path;
-};
-
 // What Debian's python3-jsonschema finds wrong with a result document (docs/result-json.schema.json),
-// one line per fault; empty when it is valid.
+// one line per fault; empty when it is valid. The document goes as an argument, which holds up to 128 KiB.
 inline std::string result_schema_errors(const std::string &document)
 {
     static const char *const validate =
@@ -73,12 +58,11 @@ inline std::string result_schema_errors(const std::string &document)
         "schema = json.load(open(sys.argv[1]))\n"
         "cls = validators.validator_for(schema)\n"
         "cls.check_schema(schema)\n"
-        "for e in cls(schema).iter_errors(json.load(open(sys.argv[2]))):\n"
+        "for e in cls(schema).iter_errors(json.loads(sys.argv[2])):\n"
         "    print('/'.join(map(str, e.absolute_path)) + ': ' + e.message)\n";
-    const scratch_file doc(document, ".json");
     // Debian's interpreter, where its python3-jsonschema is, whatever else PATH puts first.
     const program_result r = run_program(
-        {"/usr/bin/python3", "-c", validate, ROVAN_SOURCE_DIR "/docs/result-json.schema.json", doc.path});
+        {"/usr/bin/python3", "-c", validate, ROVAN_SOURCE_DIR "/docs/result-json.schema.json", document});
     return r.status == 0 ? r.output : "the validator failed (status " + std::to_string(r.status) + "): " + r.output;
 }
 
