@@ -59,9 +59,7 @@ TEST(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     const sim::Result shown = rovan({"-c"});
     fs::remove_all(server.root() + "/sys/bus/pci/devices/0000:08:00.0");
     ASSERT_EQ(shown.status, 0) << shown.out << shown.err;
-    for (const char *part : {"SecureBoot is disabled.\n", "Interface 0000:03:00.0 is not Mellanox one.\n",
-                             "Skipping interface 0000:07:00.0"})
-        EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
+    EXPECT_NE(shown.out.find("Skipping interface 0000:07:00.0"), std::string::npos) << shown.out;
     const Calls calls = server.tool_calls();
     EXPECT_EQ(calls.front(), words("/usr/bin/mokutil --sb-state"));
     EXPECT_EQ(std::ranges::count(calls, words("./nic_fw/mstflint -d 0000:05:00.0 q")), 1);
