@@ -281,7 +281,10 @@ void SimServer::write_package_file(const std::string &file, const std::string &c
 
 void SimServer::remove_package_file(const std::string &file) { fs::remove_all(package_dir() + "/" + file); }
 
-std::string SimServer::log() const { return read_package_file("mstflint.log"); }
+std::string SimServer::log() const
+{
+    return fs::is_regular_file(package_dir() + "/mstflint.log") ? read_package_file("mstflint.log") : "";
+}
 
 std::string SimServer::read_package_file(const std::string &file) const
 {

@@ -141,7 +141,7 @@ public:
     // Types at the terminal of a run started there ("\x03" is the interrupt character, ^C).
     void type_at_terminal(pid_t pid, const std::string &keys);
 
-    std::string log() const;                       // mstflint.log, empty when absent
+    std::string log() const; // mstflint.log, empty when absent or no regular file (a link to /dev/full)
     std::string read_package_file(const std::string &relative_path) const;
     bool package_file_exists(const std::string &relative_path) const;
     // Every call any stand-in received, in order: argv[0] first, then the arguments.

