@@ -7,6 +7,7 @@
 #include "support.h"
 
 using namespace support;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -46,6 +47,13 @@ void ports(sim::SimServer &server, sim::FlashDevice a, const std::string &b_inst
     server.set_catalog({entry});
 }
 
+// The burn history with each record's time, pid and duration as _.
+std::string history(const sim::SimServer &server)
+{
+    return std::regex_replace(server.read_package_file("../var/lib/rovan/history.jsonl"),
+                              std::regex(R"re("(time|pid|seconds)":("[^"]*"|[0-9.]+))re"), "\"$1\":_");
+}
+
 } // namespace
 
 TEST(UpgradeRun, AnswersModesAndFailuresDecideWhatIsBurnedShownAndLogged)
@@ -62,6 +70,7 @@ TEST(UpgradeRun, AnswersModesAndFailuresDecideWhatIsBurnedShownAndLogged)
         std::string log = "";              // when given, the whole log without times
         sim::CatalogEntry entry = {};
         std::function<void(sim::SimServer &)> setup = {};
+        std::string outcome = ""; // when given, how the history's last record ends
     };
     const sim::FlashDevice old {.fw_version = v1};
     const std::string cancelled = "\nFirmware upgrade cancelled by User \n";
@@ -90,12 +99,13 @@ TEST(UpgradeRun, AnswersModesAndFailuresDecideWhatIsBurnedShownAndLogged)
                   s.set_installed_flint(true);
                   s.remove_package_file("nic_fw/mstflint");
               }},
-             {{"-s"}, "", {.fw_version = v1, .burn_exit = 1}, "", 2, {burn(A, true)}, "", 0, 0, k_selected + failed(true)},
+             {{"-s"}, "", {.fw_version = v1, .burn_exit = 1}, "", 2, {burn(A, true)}, "", 0, 0, k_selected + failed(true),
+              {}, {}, R"("outcome":"failed","tool_status":1,"seconds":_})"},
              {{"-y"}, "", {.fw_version = v1, .burn_killed = true}, "", 2, {burn(A)}, k_errors, 0, 0, k_selected +
               error("The flash tool was ended by signal 9 while burning 0000:05:00.0") + failed()},
              {{"-s"}, "", {.fw_version = v1, .burn_keeps_old = true}, "", 2, {burn(A, true)}, "", 0, 0, k_selected +
               error("MAC b8cef6000000 Upgrade not verified: the adapter reports 16.35.1000 after the burn, the image "
-                    "is 16.35.2000")},
+                    "is 16.35.2000"), {}, {}, R"("outcome":"not-verified","tool_status":0,"seconds":_})"},
              {{"-y"}, "", {.fw_version = v1, .silent_after_burn = true}, "", 2, {burn(A)}, k_errors, 0, 0, k_selected +
               error("MAC b8cef6000000 Upgrade not verified: the adapter reports no version after the burn, the image "
                     "is 16.35.2000")},
@@ -126,6 +136,7 @@ TEST(UpgradeRun, AnswersModesAndFailuresDecideWhatIsBurnedShownAndLogged)
         EXPECT_EQ(count_of(r.out, "y/n/q"), c.questions);
         EXPECT_EQ(count_of(server.log(), "latest firmware\n"), c.latest);
         EXPECT_TRUE(c.log.empty() || log_without_times(server) == c.log) << server.log();
+        EXPECT_TRUE(c.outcome.empty() || history(server).ends_with(c.outcome + "\n")) << history(server);
         EXPECT_TRUE(c.args.empty() || c.args[0] != "-s" || (r.out.find("Repository") == std::string::npos &&
                                                             r.out.find("NIC firmware update") == std::string::npos))
             << "a silent run shows no versions and no closing message: " << r.out;
@@ -168,9 +179,14 @@ TEST(UpgradeRun, ConsoleReaderGoneLosesOnlyTheConsole)
 {
     sim::SimServer server;
     ports(server, {.fw_version = v1}, v1);
-    const std::string script = "mkfifo console && exec 3<>console >console 3>&- && rm console && exec \"$0\" -y";
+    const std::string script = "mkfifo console && exec 3<>console >console 3>&- && rm console && umask 077 && "
+                               "exec \"$0\" -y";
     EXPECT_EQ(server.run({"-c", script, ROVAN_SIM_BINARY}, "", {}, "/bin/sh").status, 0);
     EXPECT_EQ(count_of(server.log(), "Upgrade SUCCESS"), 2u) << server.log();
+    // The history's modes are its own, whatever the umask.
+    const std::string dir = server.root() + "/var/lib/rovan";
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(dir + "/history.jsonl").permissions(), fs::perms(0644));
 }
 
 // However a signal comes (to the run alone, to its process group as `timeout` sends it, as ^C at its terminal, or
@@ -212,8 +228,12 @@ TEST(UpgradeRun, ASignalOrASecondRunWaitsForTheBurnAndItsRecords)
         const std::string check = "/usr/bin/mokutil --sb-state"; // the first run's and -cy's
         EXPECT_EQ(commands(server), as_calls({check, burn(A, true), check}));
         EXPECT_EQ(server.tmp_files(), std::vector<std::string> {});
-        const std::string history = server.read_package_file("../var/lib/rovan/history.jsonl");
-        EXPECT_EQ(count_of(history, "\"burn-end\".*\"outcome\":\"success\""), 1u) << history;
+        const std::string keys = R"("address":"0000:05:00.0","psid":"MT_0000000080","mac":"b8cef6000000","image":)"
+                                 R"("./nic_fw/fw-16.35.2000.bin","from":"16.35.1000","to":"16.35.2000")";
+        EXPECT_EQ(history(server), R"({"event":"run-start","time":_,"pid":_})" "\n"
+                                   R"({"event":"burn-start","time":_,"pid":_,)" + keys + "}\n"
+                                   R"({"event":"burn-end","time":_,"pid":_,)" + keys +
+                                   R"(,"outcome":"success","tool_status":0,"seconds":_})" "\n");
         EXPECT_TRUE(std::filesystem::exists(lock)) << "the lock file stays";
     }
 }
