@@ -1,4 +1,4 @@
-// The burn history read in-process. (Its records: the whole runs of upgrade_run_test and run_lock_test.)
+// The burn history read in-process. (Its records: the whole runs of upgrade_run_test.)
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
