@@ -18,7 +18,10 @@ const std::string k_all_failed = k_update + "Error at read_NIC_FW_xml_file\n";
 const std::string k_no_match = "For 0000:05:00.0 no matching firmware file in XML\n";
 
 using Dev = sim::ReportDevice;
-std::string report(const std::vector<Dev> &devs, const std::string &after = "") { return sim::discovery_report(devs, after); }
+std::string report(const std::vector<Dev> &devs, const std::string &after = "")
+{
+    return sim::discovery_report(devs, after);
+}
 
 // A device of the default board, installed 16.34.1002, changed as given.
 void add_device(sim::SimServer &s, const std::string &bus, const std::function<void(sim::FlashDevice &)> &change = {})
@@ -313,9 +316,9 @@ TEST(DiscoveryReportFile, IsReplacedWholeOrNotAtAll)
         ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
         EXPECT_EQ(server.run({"-d", "shared/nic.xml"}).status, followed ? 0 : 2);
         EXPECT_EQ(server.read_package_file("target.xml") == earlier, !followed);
-        EXPECT_EQ(log_without_times(server), error("deviceId:Writing Interface Name") + (followed ? "" : error("xml_discovery_report: Failed to write shared/nic.xml: "
-                  "the link shared/nic.xml lies in a world-writable sticky directory and belongs neither to the user "
-                  "running rovan nor to the directory's owner")));
+        EXPECT_EQ(log_without_times(server), error("deviceId:Writing Interface Name") + (followed ? "" : error(
+                  "xml_discovery_report: Failed to write shared/nic.xml: the link shared/nic.xml lies in a world-"
+                  "writable sticky directory and belongs neither to the user running rovan nor to the directory's owner")));
         EXPECT_TRUE(fs::is_symlink(link));
     }
 }

@@ -108,8 +108,8 @@ TEST(UpgradeRun, AnswersModesAndFailuresDecideWhatIsBurnedShownAndLogged)
                   s.set_installed_flint(true);
                   s.remove_package_file("nic_fw/mstflint");
               }},
-             {{"-s"}, "", {.fw_version = v1, .burn_exit = 1}, "", 2, {burn(A, true)}, "", 0, 0, k_selected + failed(true),
-              {}, {}, R"("outcome":"failed","tool_status":1,"seconds":_})"},
+             {{"-s"}, "", {.fw_version = v1, .burn_exit = 1}, "", 2, {burn(A, true)}, "", 0, 0,
+              k_selected + failed(true), {}, {}, R"("outcome":"failed","tool_status":1,"seconds":_})"},
              {{"-y"}, "", {.fw_version = v1, .burn_killed = true}, "", 2, {burn(A)}, k_errors, 0, 0, k_selected +
               error("The flash tool was ended by signal 9 while burning 0000:05:00.0") + failed()},
              {{"-s"}, "", {.fw_version = v1, .burn_keeps_old = true}, "", 2, {burn(A, true)}, "", 0, 0, k_selected +
@@ -212,7 +212,7 @@ TEST(UpgradeRun, ASignalOrASecondRunWaitsForTheBurnAndItsRecords)
         server.set_mokutil("SecureBoot disabled"); // a call that the run lock must come before
         server.hold_burns(true);
         const pid_t pid = how == at_terminal ? server.start_at_terminal({"-s"}) : server.start({"-s"});
-        ASSERT_TRUE(wait_until([&] { return !server.tool_calls().empty() && server.tool_calls().back().back() == "b"; }));
+        ASSERT_TRUE(wait_until([&] { return !commands(server).empty() && commands(server).back().back() == "b"; }));
         const std::string lock = server.root() + "/run/rovan.lock", log = server.package_dir() + "/mstflint.log";
         std::filesystem::rename(log, log + ".held"); // the first run goes on writing to it
         for (const auto &args : how == to_run ? Calls {{}, {"-s"}, {"-c"}, {"-d"}, {"-u", "r.xml"}} : Calls {}) {
@@ -330,7 +330,8 @@ TEST(RunLock, AnUnwritableHistoryCostsANoticeNotTheBurn)
         fs::create_directories(dir);
         plant(dir);
         const sim::Result r = server.run({"-s"});
-        EXPECT_EQ(std::pair(r.status, r.err), std::pair(0, "rovan: the burn history cannot be written: " + reason + "\n"));
+        EXPECT_EQ(std::pair(r.status, r.err),
+                  std::pair(0, "rovan: the burn history cannot be written: " + reason + "\n"));
         EXPECT_EQ(server.device_fw_version("0000:05:00.0"), "16.35.2000");
     }
 }
