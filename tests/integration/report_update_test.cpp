@@ -50,33 +50,6 @@ bool answer_left(const sim::SimServer &server)
 struct Case { std::string name; std::optional<std::string> xml; int status; std::vector<std::string> calls;
               std::string logged = {}; std::function<void(sim::SimServer &)> change = {}; std::string err = {}; };
 
-// No case shows a "Selecting" entry or a waiting notice, runs a command of the report, or leaves an answer file;
-// each getmlnxinfo command is shown as it runs.
-void run_cases(const std::vector<Case> &cases)
-{
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        sim::SimServer server;
-        for (const std::string bus : {"0000:05", "0000:06", "0000:07"})
-            add_device(server, bus);
-        server.set_catalog({{}}, true);
-        if (c.change)
-            c.change(server);
-        if (c.xml)
-            server.write_package_file("report.xml", *c.xml);
-        const sim::Result r = server.run({"-u", "report.xml"});
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_TRUE(c.err.empty() || std::regex_match(r.err, std::regex(c.err))) << r.err;
-        EXPECT_EQ(commands(server), as_calls(c.calls));
-        EXPECT_TRUE(c.logged.empty() || server.log().find("] " + c.logged) != std::string::npos) << server.log();
-        for (const std::string noise : {"Firmware Flashed", "Selecting", "several minutes"})
-            EXPECT_EQ((r.out + server.log()).find(noise), std::string::npos) << noise << r.out << server.log();
-        for (const std::string &call : c.calls)
-            EXPECT_TRUE(!call.starts_with("./getmlnxinfo") || r.out.find(call + " > data") != std::string::npos);
-        EXPECT_FALSE(server.package_file_exists("pwned") || answer_left(server));
-    }
-}
-
 // The exact text of a report; a device is {device_id, devid, subdevid, macaddress, product_id, busnumber,
 // devicenumber, funcnumber, firmware_id, version, active_version, action}.
 std::string expected_report(const std::vector<std::vector<std::string>> &devices)
@@ -106,8 +79,12 @@ std::string error(const std::string &text) { return "[ERROR]    " + text + "\n\n
 } // namespace
 
 // A bus address is rebuilt from three report items and, for a code-named image, goes into a shell command:
-// neither shell syntax nor control characters in them reach a shell or forge a log entry.
-TEST(ReportUpdate, ReadsReportsAsHandedOverAndKeepsTheirValuesFromShellAndLog)
+// neither shell syntax nor control characters in them reach a shell or forge a log entry. Only lower-case actions
+// ask for a burn; of the board's images the newest by the numbers is burned, the first of equal ones, a code-named
+// one only when newest (resolved through ./getmlnxinfo, whose failure ends the run, the burns made before it
+// standing); the run fails when a device that asked was not flashed. No case shows a "Selecting" entry or a waiting
+// notice, runs a command of the report, or leaves an answer file; each getmlnxinfo command is shown as it runs.
+TEST(ReportUpdate, ReadsReportsAsHandedOverAndBurnsWhatIsAskedFor)
 {
     const std::string one = report({Dev {}});
     const auto invalid = [](const std::string &address, const std::string &label = "eth2") {
@@ -117,7 +94,22 @@ TEST(ReportUpdate, ReadsReportsAsHandedOverAndKeepsTheirValuesFromShellAndLog)
         s.set_catalog({{.fwFile = "Tamaro-CX5"}}, true);
         s.set_getmlnxinfo("0000:05:00.0", "srv#fw-16.35.2000.bin");
     };
-    run_cases({
+    std::vector<Dev> many;
+    std::vector<std::string> many_burned;
+    for (int i = 10; i < 62; ++i) // decimal digits read as hexadecimal bus numbers
+        many_burned.push_back(burn(many.emplace_back(Dev {.bus = "0000:" + std::to_string(i)}).bus));
+    const std::string three = report({{.psid = "MT_PLAIN"}, {.bus = "0000:06"}, {.bus = "0000:07", .psid = "MT_PLAIN"}});
+    const auto resolving = [](const std::string &answer, int exit_status) {
+        return [=](sim::SimServer &s) {
+            for (const std::string bus : {"0000:05", "0000:07"})
+                add_device(s, bus, [](sim::FlashDevice &d) { d.psid = "MT_PLAIN"; });
+            s.set_catalog({{.fwFile = "Tamaro-CX5"}, {.psid = "MT_PLAIN", .fwFile = "fw-plain.bin"}}, true);
+            s.add_image({"fw-resolved.bin", k_psid, "16.35.2000"});
+            s.set_getmlnxinfo("0000:06:00.0", answer, exit_status);
+        };
+    };
+    const std::vector<std::string> resolved = {burn("0000:05", "fw-plain.bin"), resolve("0000:06")};
+    for (const Case &c : std::vector<Case> {
         {"type after its version", std::regex_replace(one, std::regex("(<type value=\"ROM\"/>)(.*1002\"/>)"), "$2$1"), 0,
          {burn("0000:05")}, "read_FW_cur_version: Error Wrong image type\n"},
         {"0x prefix", report({{.venid = "0x15B3"}}), 2, {}, k_no_match},
@@ -143,30 +135,6 @@ TEST(ReportUpdate, ReadsReportsAsHandedOverAndKeepsTheirValuesFromShellAndLog)
         {"not asked for", report({{.bus = "0000:05;touch pwned", .action = "Nothing"},
                                   {.bus = "0000:06&#10;[INFO]", .psid = "MT_UNKNOWN", .action = "Nothing"}}),
          0, {}, "For 0000:06\\n[INFO]:00.0 no matching firmware file in XML\n", code_named},
-    });
-}
-
-// Only lower-case actions ask for a burn; of the board's images the newest by the numbers is burned, the first of
-// equal ones, a code-named one only when newest (resolved through ./getmlnxinfo, whose failure ends the run, the
-// burns made before it standing); the run fails when a device that asked was not flashed.
-TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
-{
-    std::vector<Dev> many;
-    std::vector<std::string> many_burned;
-    for (int i = 10; i < 62; ++i) // decimal digits read as hexadecimal bus numbers
-        many_burned.push_back(burn(many.emplace_back(Dev {.bus = "0000:" + std::to_string(i)}).bus));
-    const std::string three = report({{.psid = "MT_PLAIN"}, {.bus = "0000:06"}, {.bus = "0000:07", .psid = "MT_PLAIN"}});
-    const auto resolving = [](const std::string &answer, int exit_status) {
-        return [=](sim::SimServer &s) {
-            for (const std::string bus : {"0000:05", "0000:07"})
-                add_device(s, bus, [](sim::FlashDevice &d) { d.psid = "MT_PLAIN"; });
-            s.set_catalog({{.fwFile = "Tamaro-CX5"}, {.psid = "MT_PLAIN", .fwFile = "fw-plain.bin"}}, true);
-            s.add_image({"fw-resolved.bin", k_psid, "16.35.2000"});
-            s.set_getmlnxinfo("0000:06:00.0", answer, exit_status);
-        };
-    };
-    const std::vector<std::string> resolved = {burn("0000:05", "fw-plain.bin"), resolve("0000:06")};
-    run_cases({
         {"actions that ask", report({{.action = "rewrite"}, {.bus = "0000:06", .action = "downgrade"},
                                      {.bus = "0000:07", .action = "upgrade-now"}}),
          0, {burn("0000:05"), burn("0000:06"), burn("0000:07")}, "MAC b8cef6000000 Upgrade SUCCESS\n"},
@@ -212,7 +180,27 @@ TEST(ReportUpdate, BurnsWhatIsAskedForAndCountsFailuresPerDevice)
         {"no answer", report({{}}), 2, {},
          k_update + "0000:05:00.0 is board no answer, the report says MT_0000000080; not flashed\n",
          [](sim::SimServer &s) { add_device(s, "0000:05", [](sim::FlashDevice &d) { d.query_fails = true; }); }},
-    });
+    }) {
+        SCOPED_TRACE(c.name);
+        sim::SimServer server;
+        for (const std::string bus : {"0000:05", "0000:06", "0000:07"})
+            add_device(server, bus);
+        server.set_catalog({{}}, true);
+        if (c.change)
+            c.change(server);
+        if (c.xml)
+            server.write_package_file("report.xml", *c.xml);
+        const sim::Result r = server.run({"-u", "report.xml"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(c.err.empty() || std::regex_match(r.err, std::regex(c.err))) << r.err;
+        EXPECT_EQ(commands(server), as_calls(c.calls));
+        EXPECT_TRUE(c.logged.empty() || server.log().find("] " + c.logged) != std::string::npos) << server.log();
+        for (const std::string noise : {"Firmware Flashed", "Selecting", "several minutes"})
+            EXPECT_EQ((r.out + server.log()).find(noise), std::string::npos) << noise << r.out << server.log();
+        for (const std::string &call : c.calls)
+            EXPECT_TRUE(!call.starts_with("./getmlnxinfo") || r.out.find(call + " > data") != std::string::npos);
+        EXPECT_FALSE(server.package_file_exists("pwned") || answer_left(server));
+    }
 }
 
 // A signal while getmlnxinfo answers (^C reaches it too) ends the run by that signal, with the answer file gone.
