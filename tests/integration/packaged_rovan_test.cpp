@@ -65,7 +65,9 @@ TEST(PackagedRovan, RunsEveryModeOverTheSimulatedServer)
     EXPECT_EQ(calls.front(), expected[0]);
     EXPECT_EQ(std::ranges::count(calls, expected[1]), 1);
     EXPECT_EQ(burns(), Calls {});
-    EXPECT_EQ(server.tmp_files().size(), 1u) << "the query-error file belongs in the private /tmp";
+    // (A sanitizer build may make its log directory there too.)
+    EXPECT_EQ(std::ranges::count_if(server.tmp_files(), [](const auto &f) { return f.starts_with("data"); }), 1)
+        << "the query-error file belongs in the private /tmp";
 
     ASSERT_EQ(rovan({"-d"}).status, 0);
     std::string report = server.read_package_file("nicdiscovery.xml");
