@@ -23,11 +23,6 @@ std::string hex2(int value)
     return text;
 }
 
-std::string report_item(const std::string &name, const std::string &value)
-{
-    return "<" + name + " value=\"" + value + "\"/>";
-}
-
 } // namespace
 
 void build_bench_server(SimServer &server, int adapters, int catalog_entries, int query_ms, int report_devices,
@@ -53,16 +48,12 @@ void build_bench_server(SimServer &server, int adapters, int catalog_entries, in
     }
     server.set_catalog(catalog);
 
-    std::string report = "<?xml version=\"1.0\"?>\n<valtrix_rom_discovery version=\"2.0.0.0\"><devices>\n";
+    std::vector<ReportDevice> report;
     for (int i = 0; i < report_devices; ++i)
-        report += "<device>" + report_item("device_id", "eth" + std::to_string(i)) + report_item("venid", "15B3") +
-                  report_item("devid", "1017") + report_item("subvenid", "15B3") + report_item("subdevid", "0007") +
-                  report_item("busnumber", "0000:" + hex2(i / 32)) + report_item("devicenumber", hex2(i % 32)) +
-                  report_item("funcnumber", "0") + "<fw_item>" + report_item("type", "ROM") +
-                  report_item("firmware_id", psid_of(i * 7919 % boards)) +
-                  report_item("active_version", "16.35.1000") + report_item("action", "Nothing") +
-                  "</fw_item></device>\n";
-    server.write_package_file("bench-report.xml", report + "</devices></valtrix_rom_discovery>\n");
+        report.push_back({.bus = "0000:" + hex2(i / 32), .psid = psid_of(i * 7919 % boards),
+                          .id = "eth" + std::to_string(i), .devnum = hex2(i % 32), .action = "Nothing",
+                          .active_version = "16.35.1000"});
+    server.write_package_file("bench-report.xml", discovery_report(report));
 }
 
 } // namespace sim

@@ -35,13 +35,11 @@ void build_demo_server(SimServer &server)
     std::vector<CatalogEntry> catalog;
     for (const char *version : {"16.9.1000", "16.35.2000", "16.10.700"}) {
         const std::string file = std::string("fw-ConnectX5-") + version + ".bin";
-        server.add_image({file, "MT_0000000080", version});
         catalog.push_back({"ConnectX-5 EN", "15B3", "1017", "15B3", "MT_0000000080", "0007", version, file});
     }
-    server.add_image({"fw-ConnectX4Lx-14.32.1010.bin", "MT_2420110034", "14.32.1010"});
     catalog.push_back({"ConnectX-4 Lx EN", "15B3", "1015", "15B3", "MT_2420110034", "0003", "14.32.1010",
                        "fw-ConnectX4Lx-14.32.1010.bin"});
-    server.set_catalog(catalog);
+    server.set_catalog(catalog, true);
     server.set_getmlnxinfo("0000:05:00.0", "demo-server#fw-ConnectX5-16.35.2000.bin image for 0000:05:00.0");
 }
 

@@ -101,6 +101,20 @@ std::string catalog_xml(const std::vector<CatalogEntry> &entries)
 
 } // namespace
 
+std::string discovery_report(const std::vector<ReportDevice> &devices, const std::string &after)
+{
+    const auto item = [](const std::string &n, const std::string &v) { return "<" + n + " value=\"" + v + "\"/>"; };
+    std::string xml = R"(<?xml version="1.0"?><valtrix_rom_discovery version="2.0.0.0"><type value="MELLANOX_NIC"/>)"
+                      "<devices>\n";
+    for (const ReportDevice &d : devices)
+        xml += "<device>" + item("device_id", d.id) + item("venid", d.venid) + R"(<devid value="1017"/>)"
+               R"(<subvenid value="15b3"/><subdevid value="0007"/><macaddress value="b8cef6000000"/>)" +
+               item("busnumber", d.bus) + item("devicenumber", d.devnum) + item("funcnumber", d.func) + "<fw_item>" +
+               R"(<type value="ROM"/>)" + item("firmware_id", d.psid) + item("active_version", d.active_version) +
+               (d.action ? item("action", *d.action) : "") + "</fw_item></device>\n";
+    return xml + after + "</devices></valtrix_rom_discovery>\n";
+}
+
 SimServer::SimServer(const std::string &dir) : keep_(!dir.empty())
 {
     // Kept in the build tree: a test that gives a run a private /tmp must not hide its server.
@@ -183,12 +197,25 @@ void SimServer::add_flash_device(const FlashDevice &dev)
             write_file(dir + "/" + name, *value);
 }
 
+void SimServer::add_port(const FlashDevice &dev, PciFunction fn)
+{
+    fn.address = dev.address;
+    add_function(fn);
+    add_flash_device(dev);
+}
+
 void SimServer::add_image(const Image &image)
 {
     write_package_file("nic_fw/" + image.file, state::k_image_head + "\n" + image.psid + "\n" + image.version + "\n");
 }
 
-void SimServer::set_catalog(const std::vector<CatalogEntry> &entries) { set_catalog_text(catalog_xml(entries)); }
+void SimServer::set_catalog(const std::vector<CatalogEntry> &entries, bool with_images)
+{
+    set_catalog_text(catalog_xml(entries));
+    for (const CatalogEntry &e : entries)
+        if (with_images && e.fwFile)
+            add_image({*e.fwFile, e.psid.value_or(""), e.rom.value_or("")});
+}
 
 void SimServer::set_catalog_text(const std::string &xml) { write_package_file("nic_fw/NICFWData.xml", xml); }
 
@@ -254,7 +281,10 @@ void SimServer::write_package_file(const std::string &file, const std::string &c
 
 void SimServer::remove_package_file(const std::string &file) { fs::remove_all(package_dir() + "/" + file); }
 
-std::string SimServer::log() const { return read_package_file("mstflint.log"); }
+std::string SimServer::log() const
+{
+    return fs::is_regular_file(package_dir() + "/mstflint.log") ? read_package_file("mstflint.log") : "";
+}
 
 std::string SimServer::read_package_file(const std::string &file) const
 {

@@ -64,6 +64,18 @@ struct CatalogEntry {
     std::optional<std::string> fwFile = "fw-16.35.2000.bin";
 };
 
+// One device of a discovery report as a deployment manager hands it over: its IDs in lower case, as a hand may
+// write them, a single firmware item.
+struct ReportDevice {
+    std::string bus = "0000:05", psid = "MT_0000000080", id = "eth2", venid = "15b3", devnum = "00", func = "0";
+    std::optional<std::string> action = "upgrade"; // absent: no action item
+    std::string active_version = "16.34.1002";
+};
+
+// The text of a discovery report of these devices, each with its items in the writer's order, and then the text
+// after them as it stands.
+std::string discovery_report(const std::vector<ReportDevice> &devices, const std::string &after = "");
+
 struct Result {
     int status = -1;     // exit status, or 128 + signal when ended by a signal
     int term_signal = 0; // the signal that ended the run, if any
@@ -92,8 +104,11 @@ public:
     // Each of these writes its part of the server at once.
     void add_function(const PciFunction &fn);
     void add_flash_device(const FlashDevice &dev);
+    // A port: the function fn (a ConnectX-5 by default) at dev's address, and its flash.
+    void add_port(const FlashDevice &dev, PciFunction fn = {});
     void add_image(const Image &image);
-    void set_catalog(const std::vector<CatalogEntry> &entries);
+    // With images, each entry's fwFile is written too, an image of its PSID and rom version.
+    void set_catalog(const std::vector<CatalogEntry> &entries, bool with_images = false);
     void set_catalog_text(const std::string &xml);  // nic_fw/NICFWData.xml verbatim
     void remove_catalog();
     // The PCI ID database; the default names vendors 15b3 and 8086. Absent: no file.
@@ -126,7 +141,7 @@ public:
     // Types at the terminal of a run started there ("\x03" is the interrupt character, ^C).
     void type_at_terminal(pid_t pid, const std::string &keys);
 
-    std::string log() const;                       // mstflint.log, empty when absent
+    std::string log() const; // mstflint.log, empty when absent or no regular file (a link to /dev/full)
     std::string read_package_file(const std::string &relative_path) const;
     bool package_file_exists(const std::string &relative_path) const;
     // Every call any stand-in received, in order: argv[0] first, then the arguments.

@@ -1,9 +1,7 @@
 // The outside checkers of the machine-readable outputs: the JSON Schema validator, promtool, systemd-analyze.
 #pragma once
 
-#include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,7 +75,7 @@ struct scratch_file {
 };
 
 // What Debian's python3-jsonschema finds wrong with a result document (docs/result-json.schema.json),
-// one line per fault; empty when it is valid.
+// one line per fault; empty when it is valid. The document goes as an argument, which holds up to 128 KiB.
 inline std::string result_schema_errors(const std::string &document)
 {
     static const char *const validate =
@@ -86,12 +84,11 @@ inline std::string result_schema_errors(const std::string &document)
         "schema = json.load(open(sys.argv[1]))\n"
         "cls = validators.validator_for(schema)\n"
         "cls.check_schema(schema)\n"
-        "for e in cls(schema).iter_errors(json.load(open(sys.argv[2]))):\n"
+        "for e in cls(schema).iter_errors(json.loads(sys.argv[2])):\n"
         "    print('/'.join(map(str, e.absolute_path)) + ': ' + e.message)\n";
-    const scratch_file doc(document, ".json");
     // Debian's interpreter, where its python3-jsonschema is, whatever else PATH puts first.
     const program_result r = run_program(
-        {"/usr/bin/python3", "-c", validate, ROVAN_SOURCE_DIR "/docs/result-json.schema.json", doc.path});
+        {"/usr/bin/python3", "-c", validate, ROVAN_SOURCE_DIR "/docs/result-json.schema.json", document});
     return r.status == 0 ? r.output : "the validator failed (status " + std::to_string(r.status) + "): " + r.output;
 }
 

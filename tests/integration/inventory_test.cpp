@@ -1,34 +1,32 @@
-// Whole runs of the inventory: enumeration, queries, second devices, the query-error file and fatal conditions.
+// Whole runs of the inventory: enumeration, queries, second devices, the query-error file and fatal conditions;
+// the table -c shows of each port, the catalog images that belong to it and the order of its versions.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <regex>
-#include <thread>
 
-#include "sim_server.h"
+#include "support.h"
+
+using namespace support;
+
+namespace {
 
 const std::string k_failed = "\n\nFWUPG_ERROR: get_firmware_info filed RC = 1\n@\n\n";
 const std::string k_three_failed = k_failed + k_failed + k_failed;
 const std::string k_not_found = "\n\nFWUPG_ERROR: PSID or FW_Version is not found for ";
 
 // A Mellanox function whose subsystem vendor differs from its vendor, so that the two cannot be mixed up.
-static void add_mellanox(sim::SimServer &server, const sim::FlashDevice &dev)
+void add_mellanox(sim::SimServer &server, const sim::FlashDevice &dev)
 {
-    server.add_function({.address = dev.address, .subsystem_vendor = 0x1590});
-    server.add_flash_device(dev);
+    server.add_port(dev, {.subsystem_vendor = 0x1590});
 }
 
-static void add_other(sim::SimServer &server, const std::string &address, unsigned pci_class = 0x020000)
+void add_other(sim::SimServer &server, const std::string &address, unsigned pci_class = 0x020000)
 {
     server.add_function({.address = address, .pci_class = pci_class, .vendor = 0x8086});
 }
 
 // The lines that a complete record of add_mellanox prints.
-static std::string card(const std::string &address, const std::string &psid = "MT_0000000080")
+std::string card(const std::string &address, const std::string &psid = "MT_0000000080")
 {
     return "\nMellanox card info for " + address + " = FW_VERSION 16.35.2000, BUS_INFO " + address + ", PSID " + psid +
            "\n" + address + "\nDEVICE INFO---------->15b3 1017 1590 7\npciIdString-------------->15B3-1017-1590-0007-" +
@@ -37,16 +35,44 @@ static std::string card(const std::string &address, const std::string &psid = "M
 
 // What the inventory prints after naming the query-error file, up to the first table, then "|" and that
 // file, its unit-and-line references blanked to "@".
-static std::string shown(const sim::SimServer &server, const sim::Result &r)
+std::string shown(const sim::SimServer &server, const sim::Result &r)
 {
     const size_t at = r.out.find("please check ") + 13, end = r.out.find('\n', at);
     const std::string path = r.out.substr(at, end - at);
     EXPECT_TRUE(path.starts_with(server.root() + "/tmp/data")) << r.out;
-    std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return r.out.substr(end + 2, r.out.find(" PCI-ID") - end - 2) + "|" +
-           (in.is_open() ? std::regex_replace(text, std::regex("\n[^\n,]+,[0-9]+\n"), "\n@\n") : "<file missing>");
+           (std::filesystem::exists(path) ? std::regex_replace(read_text(path), std::regex("\n[^\n,]+,[0-9]+\n"), "\n@\n")
+                                          : "<file missing>");
 }
+
+using Versions = std::vector<std::string>;
+
+const std::vector<std::pair<std::string, std::string>> k_ports = {{"0000:05:00.0", "16.35.2000"}, {"0000:06:00.0", "-1.1.2"}};
+
+// What -c prints for the ports (the second one's version with a sign), the available versions in the order given.
+std::string blocks(const std::string &name, const Versions &available)
+{
+    std::string text;
+    for (const auto &[address, installed] : k_ports) {
+        text += " PCI-ID              \t\tNIC\n15B3-1017-15B3-0007 \t" + name + " \n\n     (Installed)           "
+                "(Available)\n     Image      Version      Image        Version     \t\tInterface\n" + std::string(72, '-') +
+                "\n      ROM       " + installed + "    ROM\t\t" + (available.empty() ? "Nothing\t\t\t" : "");
+        for (const std::string &v : available) // "%10s"
+            text += (&v == &available[0] ? "" : std::string(31, ' ') + "\t\t") +
+                    std::string(10 - std::min<size_t>(10, v.size()), ' ') + v + "\t\t" + address + "\n";
+        text += available.empty() ? address + "\n\n" : "\n";
+    }
+    return text;
+}
+
+sim::SimServer &add_ports(sim::SimServer &server)
+{
+    for (const auto &[address, installed] : k_ports)
+        server.add_port({.address = address, .fw_version = installed, .base_mac = "b8cef600" + address.substr(5, 2)});
+    return server;
+}
+
+} // namespace
 
 TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
 {
@@ -86,6 +112,9 @@ TEST(Inventory, ListsEachNetworkDeviceOnceInAddressOrderInEveryPciDomain)
     EXPECT_EQ(server.tool_calls().size(), 2u) << "queries of the Mellanox functions only";
 }
 
+// Each function queried once with the tool Secure Boot chose, printed in address order whichever answers first. An
+// adapter shown as two devices (05 and 06) whose tool refuses a query while the other reads the flash: a query that
+// failed among others is run again, alone, after them all, and only that run's lines count.
 TEST(Inventory, QueriesEachFunctionWithTheChosenToolAndPrintsInAddressOrder)
 {
     sim::SimServer server;
@@ -93,9 +122,9 @@ TEST(Inventory, QueriesEachFunctionWithTheChosenToolAndPrintsInAddressOrder)
     server.set_mst(true);
     server.set_installed_flint(true);
     server.set_pci_ids(std::nullopt); // libpci names the vendor by its ID, each version in its own words
-    // The first answers last.
     for (const char *address : {"0000:05:00.0", "0000:06:00.0", "0000:07:00.0"})
-        add_mellanox(server, {.address = address, .base_mac = "b8cef6000510", .query_ms = address[6] == '5' ? 300 : 0});
+        add_mellanox(server, {.address = address, .base_mac = "b8cef6000510", .query_ms = address[6] == '7' ? 0 : 500,
+                              .one_query_per_adapter = address[6] != '7'});
     // Never skipped without a base MAC; the PSID is "PSID", cut five characters into the note.
     for (const char *address : {"0000:08:00.0", "0000:09:00.0"})
         add_mellanox(server, {.address = address, .base_mac = {}, .extra_query_lines = "Board PSID note: XYZ\n"});
@@ -103,10 +132,12 @@ TEST(Inventory, QueriesEachFunctionWithTheChosenToolAndPrintsInAddressOrder)
     add_mellanox(server, {.address = "0000:0b:00.0", .query_fails = true});
     sim::Result r = server.run({"-c"});
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\\[0\\] 0000:05:00\\.0 [^\n]*15b3", std::regex::icase))) << r.out;
-    const auto calls = server.tool_calls();
-    EXPECT_EQ(calls.size(), 4u + 7u + 4u) << "the Secure Boot check's four calls, one query per function and one "
-                                             "more for each of 08 to 0b, which lack a label";
-    EXPECT_EQ(std::ranges::count(calls, std::vector<std::string> {"/usr/bin/flint", "-d", "0000:0b:00.0", "q"}), 2);
+    const Calls calls = server.tool_calls();
+    ASSERT_EQ(calls.size(), 4u + 7u + 5u) << "the Secure Boot check's four calls, one query per function and one "
+                                             "more for the refused one and each of 08 to 0b, which lack a label";
+    EXPECT_EQ(Calls(calls.end() - 4, calls.end()), as_calls({"/usr/bin/flint -d 0000:08:00.0 q", "/usr/bin/flint -d "
+              "0000:09:00.0 q", "/usr/bin/flint -d 0000:0a:00.0 q", "/usr/bin/flint -d 0000:0b:00.0 q"}));
+    EXPECT_TRUE(calls.end()[-5][2] == "0000:05:00.0" || calls.end()[-5][2] == "0000:06:00.0") << "the refused one";
     // A skip line for each earlier device of the same adapter.
     const std::string skip = " as it is the second device of Mellanox adapter with PSID MT_0000000080.\n",
                       cards = card("0000:05:00.0") + "Skipping interface 0000:06:00.0" + skip + "Skipping interface "
@@ -131,25 +162,6 @@ TEST(Inventory, QueriesEachFunctionWithTheChosenToolAndPrintsInAddressOrder)
               "rovan: cannot read the PCI IDs of 0000:05:00.0 in sysfs\n");
 }
 
-// An adapter shown as two devices whose tool refuses a query while the other reads the flash: a query that failed
-// among others is run again, alone, after them all, and only that run's lines count.
-TEST(Inventory, AQueryThatFailedAmongOthersIsRunAgainAlone)
-{
-    sim::SimServer server;
-    for (const char *address : {"0000:05:00.0", "0000:06:00.0"})
-        add_mellanox(server, {.address = address, .query_ms = 800, .one_query_per_adapter = true});
-    add_mellanox(server, {.address = "0000:07:00.0", .base_mac = "b8cef6000001", .query_fails = true});
-    const sim::Result r = server.run({"-c"});
-    EXPECT_EQ(shown(server, r), card("0000:05:00.0") + "Skipping interface 0000:06:00.0 as it is the second device of "
-              "Mellanox adapter with PSID MT_0000000080.\n|" + k_three_failed + k_not_found +
-              "0000:07:00.0 interface\n");
-    const auto calls = server.tool_calls();
-    ASSERT_EQ(calls.size(), 5u) << "the refused query and the failing one run twice";
-    // Again in address order, after the others.
-    EXPECT_TRUE(calls[3][2] == "0000:05:00.0" || calls[3][2] == "0000:06:00.0") << calls[3][2];
-    EXPECT_EQ(calls[4][2], "0000:07:00.0");
-}
-
 TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)
 {
     sim::SimServer server;
@@ -162,8 +174,7 @@ TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         const size_t earlier = server.query_pids("0000:05:00.0").size();
         const pid_t pid = server.start({"-c"});
-        for (int i = 0; i < 2000 && server.query_pids("0000:05:00.0").size() < earlier + 2; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(wait_until([&] { return server.query_pids("0000:05:00.0").size() >= earlier + 2; }));
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(pid, sig), 0);
         EXPECT_EQ(server.finish(pid).term_signal, sig);
@@ -177,5 +188,65 @@ TEST(Inventory, AHungQueryEndsAtTheLimitAndASignalEndsTheQueriesFirst)
         std::string stat;
         std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
         EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+    }
+}
+
+// Every image of the port's board in numeric order, under the first one's name.
+TEST(ShowCurrent, ShowsTheCatalogImagesOfEachPortsBoard)
+{
+    struct Case { std::string what; std::vector<sim::CatalogEntry> entries; std::string name; Versions shown; std::string xml {}; };
+    std::vector<sim::CatalogEntry> many = {{.rom = "2.42.5000"}, {.name = "Second", .rom = "2.9.1000"}, {.rom = "123.456.78901"}};
+    Versions sorted = {"2.9.1000", "2.42.5000", "123.456.78901"};
+    for (int i = 59; i >= 0; --i) // no limit of fifty
+        sorted.insert(sorted.begin() + 2, *many.emplace_back(sim::CatalogEntry {.rom = "16." + std::to_string(i) + ".0"}).rom);
+    const std::string no_match = "[ERROR]    For 0000:05:00.0 no matching firmware file in XML\n\n";
+    for (const Case &c : std::vector<Case> {
+             {"numeric order", many, "ConnectX-5 EN", sorted},
+             {"lower-case PSID", {{.psid = "mt_0000000080"}}, "", {}},
+             {"no subdevid", {{.subdevid = std::nullopt}}, "", {}},
+             {"catalog subsystem IDs", {{.subvenid = "1590", .subdevid = "00AB"}}, "ConnectX-5 EN", {"16.35.2000"}},
+             {"another board first", {{.name = "Other", .psid = "MT_0000000011"}, {.name = "Mine", .rom = "16.36.1000"}},
+              "Mine", {"16.36.1000"}},
+             {"carried from the entry before", {{.name = "First"}, {.name = "2nd", .venid = {}, .devid = {}, .psid = {},
+              .rom = "16.36.1000"}}, "First", {"16.35.2000", "16.36.1000"}},
+             {"comment after the root", {}, "Good", {"16.35.2000"},
+              R"(<NICFWData><NIC name="Good" venid="15B3" devid="1017" subvenid="15B3" PSID="MT_0000000080" )"
+              R"(subdevid="0007" rom="16.35.2000"/></NICFWData><!-- > -->)"}}) {
+        SCOPED_TRACE(c.what);
+        sim::SimServer server;
+        c.xml.empty() ? add_ports(server).set_catalog(c.entries) : add_ports(server).set_catalog_text(c.xml);
+        const sim::Result r = server.run({"-c"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.substr(std::min(r.out.find(" PCI-ID"), r.out.size())), blocks(c.name, c.shown));
+        EXPECT_EQ(log_without_times(server), c.shown.empty() ? no_match + std::regex_replace(no_match,
+                                                                std::regex("05:"), "06:") : "");
+    }
+}
+
+// A catalog cut short (a package copied in part) is none: whatever it held before the cut, each mode ends as
+// without a catalog, and -d writes no report (here it would offer the older image as a downgrade).
+TEST(ShowCurrent, ACatalogCutShortEndsEveryModeAsAMissingOne)
+{
+    sim::SimServer server;
+    add_ports(server).set_catalog({{.rom = "16.34.1000"}, {.rom = "16.36.1000"}});
+    const std::string whole = server.read_package_file("nic_fw/NICFWData.xml");
+    for (const std::string mode : {"-c", "-s", "-d"}) {
+        SCOPED_TRACE(mode);
+        std::string shown[2];
+        for (const bool cut : {false, true}) {
+            cut ? server.set_catalog_text(whole.substr(0, whole.find("16.36"))) : server.remove_catalog();
+            server.remove_package_file("mstflint.log");
+            const sim::Result r = server.run({mode});
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(log_without_times(server), "[ERROR]    Unable to open nic_fw/NICFWData.xml\n\n");
+            EXPECT_FALSE(server.package_file_exists("nicdiscovery.xml"));
+            // The reason on standard error says which it was; all else is alike.
+            EXPECT_NE(r.err.find(cut ? "rovan: nic_fw/NICFWData.xml is not well-formed XML\n"
+                                     : "rovan: cannot read nic_fw/NICFWData.xml: No such file or directory\n"),
+                      std::string::npos) << r.err;
+            shown[cut] = std::regex_replace(r.out + "|" + r.err, std::regex("/tmp/data\\w+|rovan: .*NICFWData.*\n"),
+                                            "/tmp/D");
+        }
+        EXPECT_EQ(shown[1], shown[0]);
     }
 }

@@ -1,75 +1,12 @@
-// The burn history's records of a burn that succeeds, fails or leaves the old firmware, in-process.
+// The burn history read in-process. (Its records: the whole runs of upgrade_run_test.)
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <regex>
-
-#include <nlohmann/json.hpp>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "fake_tools.h"
-#include "flash/flash_exec.h"
+#include "core/burn_history.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
-using json = nlohmann::ordered_json;
-
-TEST(BurnHistory, RecordsEachBurnBeforeAndAfter)
-{
-    // signal: raised as the tool starts, after the start record; held back until the end record is written.
-    struct Case { int exit_code; std::string reported, outcome; int signal = 0; };
-    for (const Case &c : {Case {0, "16.35.2000", "success"}, Case {3, "16.35.2000", "failed"},
-                          Case {0, "16.32.1010", "not-verified"}, Case {0, "16.35.2000", "success", SIGTERM}}) {
-        SCOPED_TRACE(c.outcome);
-        std::string dir = (fs::temp_directory_path() / "rovan-history-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(dir.data()));
-        const std::string path = dir + "/rovan/history.jsonl";
-        test_run run;
-        run.history = burn_history(path);
-        run.tools.on_run = [&](const std::vector<std::string> &argv) {
-            if (argv.back() == "q")
-                return fake_program {.out = "FW Version:            " + c.reported + "\n"};
-            if (c.signal)
-                raise(c.signal);
-            return fake_program {.status = c.exit_code};
-        };
-        nic_info nic;
-        nic.pbus_info = "0000:05:00.0";
-        nic.pcurrent_mac = "b8:ce:f6:00:05:10";
-        nic.current = {16, 32, 1010};
-        nic.images = {{{16, 35, 2000}, "fw.bin", "X"}};
-        nic.psid = "MT_0000000222";
-        nic.flags = nic_flash_requested;
-        // The modes are the files' own, whatever the umask.
-        const mode_t umask_before = umask(077);
-        const burn_result burned = do_update_firmware(run.ctx, nic, nic.images[0], burn_source::report);
-        umask(umask_before);
-        EXPECT_EQ(burned.signal, c.signal);
-
-        EXPECT_EQ(fs::status(dir + "/rovan").permissions(), fs::perms(0755));
-        EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
-        std::ifstream in(path);
-        std::vector<json> records;
-        for (std::string line; std::getline(in, line);)
-            records.push_back(json::parse(line));
-        ASSERT_EQ(records.size(), 2u);
-        const json &start = records[0], &end = records[1];
-        json expected = {{"event", "burn-start"}, {"time", start["time"]}, {"pid", getpid()},
-                         {"address", "0000:05:00.0"}, {"psid", "MT_0000000222"}, {"mac", "b8cef6000510"},
-                         {"image", "./nic_fw/fw.bin"}, {"from", "16.32.1010"}, {"to", "16.35.2000"}};
-        EXPECT_EQ(start, expected);
-        EXPECT_TRUE(std::regex_match(start["time"].get<std::string>(),
-                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-        expected.update(json {{"event", "burn-end"}, {"time", end["time"]}, {"outcome", c.outcome},
-                              {"tool_status", c.exit_code}, {"seconds", end["seconds"]}});
-        EXPECT_EQ(end, expected);
-        EXPECT_TRUE(end["seconds"].is_number());
-        fs::remove_all(dir);
-    }
-}
 
 // Bytes this process has read so far.
 static long long bytes_read()
@@ -92,7 +29,8 @@ TEST(BurnHistory, ReadsInBoundedMemoryFromTheLastRunStart)
     };
     for (const bool marked : {false, true}) {
         SCOPED_TRACE(marked);
-        const std::string path = (fs::temp_directory_path() / ("rovan-history-" + std::to_string(getpid()))).string();
+        const support::scratch_dir dir;
+        const std::string path = dir.path + "/history.jsonl";
         std::ofstream(path) << start(1);
         fs::resize_file(path, fs::file_size(path) + (64 << 20));
         std::ofstream(path, std::ios::app) << "\n" << (marked ? R"({"event":"run-start","time":"t","pid":2})" "\n" : "")
@@ -103,7 +41,6 @@ TEST(BurnHistory, ReadsInBoundedMemoryFromTheLastRunStart)
         const std::optional<std::vector<burn_record>> found = burn_history(path).unfinished();
         const long long read = bytes_read() - read_before;
         getrusage(RUSAGE_SELF, &after);
-        fs::remove(path);
         ASSERT_TRUE(found);
         std::vector<long long> pids;
         for (const burn_record &burn : *found)

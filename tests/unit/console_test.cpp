@@ -3,22 +3,19 @@
 
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 #include "core/console.h"
 #include "fake_tools.h"
+#include "support.h"
 
 // One input answers the prompts in turn: the first exchange shown and logged with the local time; a long line read
 // in parts, its exchange logged cut; silent and -y runs answer yes unasked, reading and logging nothing; then the
 // answer codes, one character without a newline, and the end of input.
 TEST(Prompt, AnswersOneInputInTurn)
 {
-    // A directory of its own (ctest runs tests side by side), whose mstflint.log is the event log.
-    const std::string dir = ::testing::TempDir() + "console_test." + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
+    // A directory of its own, whose mstflint.log is the event log.
+    const support::scratch_dir dir;
+    std::filesystem::current_path(dir.path);
     test_run run;
     ASSERT_EQ(run.log.open(), std::nullopt);
     const answer y = answer::yes, q = answer::quit, c = answer::continue_all, n = answer::no;
@@ -32,7 +29,7 @@ TEST(Prompt, AnswersOneInputInTurn)
     // Verbatim texts: a "%" in them is no format directive. The default is one that no answer word gives.
     const std::string prompt = "Flash 100% of %s now?\n", question = prompt + " y/n/q (y):";
     const auto ask = [&run, &prompt] { return nfwu_yesno(run.ctx, prompt, answer::continue_all, "y"); };
-    const auto logged = [] { std::ifstream in("mstflint.log"); return std::string(std::istreambuf_iterator(in), {}); };
+    const auto logged = [] { return support::read_text("mstflint.log"); };
     // The 24-character ctime form.
     const auto entry = [&](std::time_t t) { return "[INFO]      [" + std::string(std::ctime(&t), 24) + "] "; };
     const std::time_t before = std::time(nullptr);
@@ -62,5 +59,4 @@ TEST(Prompt, AnswersOneInputInTurn)
     EXPECT_EQ(ask(), q) << "the end of input quits, unlogged";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), question + "Unknown input problem!\nQuit...\n");
     EXPECT_EQ(logged(), log);
-    std::filesystem::remove_all(dir);
 }

@@ -1,11 +1,8 @@
 // The interface-name lookup in /sys/class/net.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
 #include "report/interface_name.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 using Entries = std::vector<std::pair<std::string, std::string>>; // name and link target; no target: a file
@@ -24,15 +21,13 @@ TEST(InterfaceName, IsTheFirstEntryInNameOrderWhoseLinkHoldsTheAddress)
              {{{"eth4", pci + "af:0001/net/eth4"}}, std::nullopt},
              {{{"0000:af:00.1-file", ""}, {".0000:af:00.1", mine("hidden")}, {"z", mine("z")}}, "z"},
              {{}, std::nullopt}}) {
-        std::string root = (fs::temp_directory_path() / "ifname-XXXXXX").string();
-        ASSERT_NE(mkdtemp(root.data()), nullptr);
-        const std::string net = root + "/sys/class/net/";
+        const support::scratch_dir root;
+        const std::string net = root.path + "/sys/class/net/";
         if (!entries.empty())
             fs::create_directories(net);
         for (const auto &[entry, target] : entries)
             target.empty() ? void(std::ofstream(net + entry) << "x") : fs::create_symlink(target, net + entry);
-        setenv("ROVAN_SYSROOT", root.c_str(), 1);
+        setenv("ROVAN_SYSROOT", root.path.c_str(), 1);
         EXPECT_EQ(find_interface_name("0000:af:00.1"), name) << (entries.empty() ? "none" : entries.back().first);
-        fs::remove_all(root);
     }
 }

@@ -1,4 +1,4 @@
-// Version texts: atoi-like fields, the numeric order and the stable sort of a port's images.
+// Version texts: atoi-like fields printed signed, the numeric order and the stable sort of a port's images.
 #include <gtest/gtest.h>
 
 #include "core/versions.h"
@@ -6,27 +6,20 @@
 namespace {
 using Rows = std::vector<std::string>;
 
-fw_version v(uint32_t major, uint32_t minor, uint32_t release)
-{
-    return {major, minor, release};
-}
+fw_version v(uint32_t major, uint32_t minor, uint32_t release) { return {major, minor, release}; }
 } // namespace
 
-TEST(ParseVersions, ReadsEachFieldAsAtoiDoesAndNothingPastTheThird)
+// Each field read as atoi reads it, nothing past the third; printed as "%d" prints it, a field above 2^31-1 with its
+// sign, the text still reading back to the same numbers.
+TEST(Versions, ReadAsAtoiDoesAndPrintedSigned)
 {
-    const std::vector<std::pair<std::string, fw_version>> cases = {
-        {"16.35.2000\n", v(16, 35, 2000)}, {"3.1", v(3, 1, 0)}, {"n/a", v(0, 0, 0)}, {"1.2.3.4", v(1, 2, 3)},
-        {" 2.42.5000", v(2, 42, 5000)}, {"x2.4b.1c", v(0, 4, 1)}, {"1234.56789.1234567", v(1234, 56789, 1234567)},
-        {"4294967295.0.0", v(4294967295u, 0, 0)}, {"99999999999.1.2", v(4294967295u, 1, 2)},
-        {"-1.+2.-99999999999", v(4294967295u, 2, 2147483648u)}, {std::string("1.2\0.3", 6), v(1, 2, 0)},
-        {"...", v(0, 0, 0)}};
-    for (const auto &[text, expected] : cases)
+    for (const auto &[text, expected] : std::vector<std::pair<std::string, fw_version>> {
+             {"16.35.2000\n", v(16, 35, 2000)}, {"3.1", v(3, 1, 0)}, {"n/a", v(0, 0, 0)}, {"1.2.3.4", v(1, 2, 3)},
+             {" 2.42.5000", v(2, 42, 5000)}, {"x2.4b.1c", v(0, 4, 1)}, {"1234.56789.1234567", v(1234, 56789, 1234567)},
+             {"4294967295.0.0", v(4294967295u, 0, 0)}, {"99999999999.1.2", v(4294967295u, 1, 2)},
+             {"-1.+2.-99999999999", v(4294967295u, 2, 2147483648u)}, {std::string("1.2\0.3", 6), v(1, 2, 0)},
+             {"...", v(0, 0, 0)}})
         EXPECT_EQ(parseversions(text), expected) << text;
-}
-
-// As "%d" prints: a field above 2^31-1 with its sign, the text still reading back to the same numbers.
-TEST(VersionText, PrintsEachFieldSignedAndReadsBackTheSameVersion)
-{
     for (const auto &[version, text] : std::vector<std::pair<fw_version, std::string>> {
              {v(16, 35, 2000), "16.35.2000"}, {v(2147483647, 4294967295u, 2147483648u), "2147483647.-1.-2147483648"}}) {
         EXPECT_EQ(version_text(version), text);
@@ -34,26 +27,20 @@ TEST(VersionText, PrintsEachFieldSignedAndReadsBackTheSameVersion)
     }
 }
 
-TEST(VersionOrder, MajorThenMinorThenReleaseAsUnsignedNumbers)
+// Major, then minor, then release, as unsigned numbers; a port's images sorted stably, their keys alongside.
+TEST(Versions, OrderedAsUnsignedNumbersAndSortedStably)
 {
-    const std::vector<std::pair<fw_version, fw_version>> lower_higher = {
-        {v(2, 9, 1000), v(2, 10, 500)}, {v(2, 42, 5000), v(16, 35, 2000)}, {v(2, 40, 7000), v(2, 42, 5000)},
-        {v(2, 42, 5000), v(2, 42, 5100)}, {v(1, 23, 4), v(12, 3, 4)}, {v(2147483647, 0, 0), v(2147483648u, 0, 0)}};
-    for (const auto &[lo, hi] : lower_higher) {
-        SCOPED_TRACE(version_text(lo) + " < " + version_text(hi));
-        EXPECT_LT(lo, hi);
-        EXPECT_FALSE(hi < lo);
+    for (const auto &[lo, hi] : std::vector<std::pair<fw_version, fw_version>> {
+             {v(2, 9, 1000), v(2, 10, 500)}, {v(2, 42, 5000), v(16, 35, 2000)}, {v(2, 40, 7000), v(2, 42, 5000)},
+             {v(2, 42, 5000), v(2, 42, 5100)}, {v(1, 23, 4), v(12, 3, 4)}, {v(2147483647, 0, 0), v(2147483648u, 0, 0)}}) {
+        EXPECT_LT(lo, hi) << version_text(lo);
+        EXPECT_FALSE(hi < lo) << version_text(lo);
     }
-}
-
-TEST(SortFw, SortsStablyWithTheKeysAlongside)
-{
     // "5.0", "5.0.0" and "05.0.0" are one version: catalog order decides among them.
-    const std::vector<std::pair<Rows, Rows>> cases = {
-        {{"2.42.5000", "2.9.1000", "2.10.700", "16.35.2000"}, {"2.9.1000", "2.10.700", "2.42.5000", "16.35.2000"}},
-        {{"5.0", "5.0.0", "1.0.0", "05.0.0"}, {"1.0.0", "5.0", "5.0.0", "05.0.0"}},
-        {Rows {}, Rows {}}};
-    for (auto [rows, expected] : cases) {
+    for (auto [rows, expected] : std::vector<std::pair<Rows, Rows>> {
+             {{"2.42.5000", "2.9.1000", "2.10.700", "16.35.2000"}, {"2.9.1000", "2.10.700", "2.42.5000", "16.35.2000"}},
+             {{"5.0", "5.0.0", "1.0.0", "05.0.0"}, {"1.0.0", "5.0", "5.0.0", "05.0.0"}},
+             {Rows {}, Rows {}}}) {
         SCOPED_TRACE(::testing::PrintToString(rows));
         std::vector<fw_version> keys;
         for (const auto &row : rows)
