@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,25 +9,11 @@
 #include "output_checks.h"
 #include "platform/boot_time.h"
 #include "report/metrics_file.h"
-#include "sim_server.h"
+#include "support.h"
 
+using support::read_text;
+using support::scratch_dir;
 namespace fs = std::filesystem;
-
-namespace {
-
-struct scratch_dir {
-    scratch_dir() { path = mkdtemp(path.data()); }
-    ~scratch_dir() { fs::remove_all(path); }
-    std::string path = (fs::temp_directory_path() / "rovan-metrics-XXXXXX").string();
-};
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-} // namespace
 
 // Label values a flash tool could print (quotes, backslashes, line ends, bytes that are not UTF-8), the latest
 // end of each burned address with the outcome of a burn just recorded, and a reboot owed to a burn since boot.
@@ -52,13 +36,7 @@ TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
                       .queried = 2, .unqueried = 1, .run_time = 1796680870, .run_status = 2, .boot_time = boot};
     const std::string text = metrics_text(in, history.ends());
     const std::string written_end = std::to_string(static_cast<long long>(std::time(nullptr)));
-    std::string samples;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = text.find('\n', at);
-        if (text[at] != '#')
-            samples += text.substr(at, end - at + 1);
-    }
-    EXPECT_EQ(samples,
+    EXPECT_EQ(std::regex_replace(text, std::regex("#[^\n]*\n"), ""),
               "rovan_adapter_info{address=\"0000:05:00.0\",psid=\"MT_\\\"odd\\\\\",installed=\"16.35.1000\\n\"} 1\n"
               "rovan_adapter_info{address=\"0000:06:00.0\",psid=\"MT_\uFFFD\",installed=\"16.35.2000\"} 1\n"
               "rovan_adapter_update_available{address=\"0000:05:00.0\",psid=\"MT_\\\"odd\\\\\",installed=\"16.35.1000"
@@ -75,8 +53,8 @@ TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
 
     if (!checks::installed("promtool"))
         GTEST_SKIP() << "SKIPPED the promtool check: promtool (Debian's prometheus) is not installed";
-    const checks::scratch_file file(text, ".prom");
-    EXPECT_EQ(checks::metrics_errors(file.path), "") << text;
+    std::ofstream(dir.path + "/rovan.prom") << text;
+    EXPECT_EQ(checks::metrics_errors(dir.path + "/rovan.prom"), "") << text;
 }
 
 // The boot time, from the simulated server's /proc/stat as rovan-sim reads it; a line it cannot read gives none.
