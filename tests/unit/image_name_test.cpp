@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "fake_tools.h"
@@ -36,7 +35,6 @@ TEST(ModifyImagename, TakesServerAndImageFromTheAnswersFirstLine)
     for (const row &r : std::vector<row> {
              {"srv#fw-resolved.bin more text\n", 0, "srv", "fw-resolved.bin"},
              {"a#b#c\nsecond line#x\n", 0, "a", "b"},
-             {"server#image.bin\n", 0, "server", "image.bin"},
              {"srv#\tname\t\r\n", 0, "srv", "\tname"},
              {"srv#\t\n", 0, "srv", std::nullopt},
              {"   #x y\n", 0, "   ", "x"},

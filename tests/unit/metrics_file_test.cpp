@@ -11,15 +11,13 @@
 #include "report/metrics_file.h"
 #include "support.h"
 
-using support::read_text;
-using support::scratch_dir;
 namespace fs = std::filesystem;
 
 // Label values a flash tool could print (quotes, backslashes, line ends, bytes that are not UTF-8), the latest
 // end of each burned address with the outcome of a burn just recorded, and a reboot owed to a burn since boot.
 TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
 {
-    scratch_dir dir;
+    const support::scratch_dir dir;
     const std::string history_path = dir.path + "/history.jsonl";
     std::ofstream(history_path)
         << R"({"event":"burn-end","time":"2024-03-01T10:00:00Z","address":"0000:05:00.0","outcome":"success"})" "\n"
@@ -72,14 +70,14 @@ TEST(MetricsFile, BootTimeComesFromProcStat)
 // The file is replaced whole with its own mode; a write that fails leaves the earlier file and no temporary one.
 TEST(MetricsFile, ReplacesTheFileAtomically)
 {
-    scratch_dir dir;
+    const support::scratch_dir dir;
     const std::string path = dir.path + "/rovan.prom";
     const metrics_input in {.adapters = {{"0000:05:00.0", "MT_0000000080", "16.35.1000", "16.35.2000", true}}};
     const mode_t umask_before = umask(077);
     const std::optional<std::string> written = write_metrics_file(path, in, burn_history());
     umask(umask_before);
     ASSERT_EQ(written, std::nullopt);
-    const std::string old = read_text(path);
+    const std::string old = support::read_text(path);
     EXPECT_EQ(old, metrics_text(in, {}));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644)) << "node_exporter's user must read it";
 
@@ -94,7 +92,7 @@ TEST(MetricsFile, ReplacesTheFileAtomically)
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, handler);
     EXPECT_EQ(failed, "cannot write " + path + ": File too large");
-    EXPECT_EQ(read_text(path), old);
+    EXPECT_EQ(support::read_text(path), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1) << "a temporary file was left";
 }
 
@@ -109,7 +107,7 @@ TEST(Deploy, TimerUnitsAndAlertRulesPassTheirCheckers)
         checks::run_program({"promtool", "check", "rules", deploy + "/prometheus/rovan-alerts.yml"});
     EXPECT_EQ(rules.status, 0) << rules.output;
 
-    scratch_dir root;
+    const support::scratch_dir root;
     fs::create_directories(root.path + "/etc/systemd/system");
     fs::create_directories(root.path + "/usr/lib/systemd");
     fs::copy("/usr/lib/systemd/system", root.path + "/usr/lib/systemd/system",

@@ -29,8 +29,8 @@ TEST(Versions, ReadAsAtoiDoesAndPrintedSigned)
 TEST(Versions, OrderedAsUnsignedNumbers)
 {
     for (const auto &[lo, hi] : std::vector<std::pair<fw_version, fw_version>> {
-             {v(2, 9, 1000), v(2, 10, 500)}, {v(2, 42, 5000), v(16, 35, 2000)}, {v(2, 40, 7000), v(2, 42, 5000)},
-             {v(2, 42, 5000), v(2, 42, 5100)}, {v(1, 23, 4), v(12, 3, 4)}, {v(2147483647, 0, 0), v(2147483648u, 0, 0)}}) {
+             {v(2, 9, 1000), v(2, 10, 500)}, {v(2, 42, 5000), v(16, 35, 2000)}, {v(2, 42, 5000), v(2, 42, 5100)},
+             {v(1, 23, 4), v(12, 3, 4)}, {v(2147483647, 0, 0), v(2147483648u, 0, 0)}}) {
         EXPECT_LT(lo, hi) << version_text(lo);
         EXPECT_FALSE(hi < lo) << version_text(lo);
     }
