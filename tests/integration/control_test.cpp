@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iostream>
 #include <optional>
 #include <regex>
 
@@ -55,7 +53,6 @@ TEST(Control, EndsWhereEachRefusalAndSecureBootOutcomeSays)
     };
     for (const Case &c : std::vector<Case> {
              {.args = {"upgrade"}, .status = 1, .calls = {}, .shown = U},
-             {.args = {"-h"}, .status = 1, .calls = {}, .shown = U},
              {.args = {"-s", "--help"}, .calls = {}, .shown = U},
              {.args = {"-c", "--version"}, .calls = {}, .shown = "rovan " + std::string(program_version()) +
               "\nresult schema 1\n"},
@@ -125,12 +122,11 @@ TEST(Control, ProductionBinaryIgnoresTheSimulatedRoot)
     EXPECT_EQ(r.status, 1);
 }
 
-// A Mellanox function at address with the board's one image 16.35.2000 in the catalog, as the stand-in tool
-// knows it (its Base MAC its own, so that no two are one adapter).
+// A Mellanox port with the board's one image 16.35.2000, its Base MAC its own (so that no two are one adapter).
 void add_port(sim::SimServer &server, sim::FlashDevice dev)
 {
     server.add_function({.address = dev.address});
-    dev.base_mac = "b8cef6000" + dev.address.substr(5, 3);
+    dev.base_mac = "b8cef60000" + dev.address.substr(5, 2);
     server.add_flash_device(dev);
     server.add_image({"fw-16.35.2000.bin", "MT_0000000080", "16.35.2000"});
     server.set_catalog({{}});
@@ -165,22 +161,17 @@ TEST(Control, EveryRunEndsWithItsResultDocument)
              {{"-s"}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1, .burn_keeps_old = true}); }, 2,
               "failed", "the burn of " + A + " was not verified: the adapter reports 16.35.1000 after the burn",
               [&](const json &doc, auto &, auto &) { EXPECT_EQ(burn(doc)["outcome"], "not-verified"); }},
-             // The metrics after a burn, with the version it left and the reboot it owes.
+             // The metrics after a burn, with the version it left and the reboot it owes (their form, checked by
+             // promtool: MetricsFile.ShowsTheAdaptersAndTheBurnHistory).
              {{"-s", "--prometheus", "." + prom}, [&](auto &s) { add_port(s, {.address = A, .fw_version = v1});
                  s.set_boot_time(1706000000); }, 0, "ok", "", [&](const json &doc, auto &, auto &s) {
-                  EXPECT_EQ(burn(doc)["outcome"], "success");
                   EXPECT_EQ(burn(doc)["tool_output"].back(), "Restoring signature                     - OK");
-                  EXPECT_TRUE(doc["reboot_required"]);
                   const std::string metrics = s.read_package_file(prom);
-                  for (const std::string &sample : std::vector<std::string> {"rovan_adapter_update_available{address=\"" + A + "\",psid=\""
-                           "MT_0000000080\",installed=\"16.35.2000\",newest=\"16.35.2000\"} 0\n",
-                           "rovan_adapters{state=\"queried\"} 1\n", "rovan_reboot_required 1\n",
-                           "rovan_run_status 0\n"})
+                  for (const std::string &sample : std::vector<std::string> {
+                           "rovan_adapter_update_available{address=\"" + A + "\",psid=\"MT_0000000080\",installed=\""
+                           "16.35.2000\",newest=\"16.35.2000\"} 0\n", "rovan_adapters{state=\"queried\"} 1\n",
+                           "rovan_reboot_required 1\n", "rovan_run_status 0\n"})
                       EXPECT_NE(metrics.find(sample), std::string::npos) << sample << metrics;
-                  if (checks::installed("promtool"))
-                      EXPECT_EQ(checks::metrics_errors(s.package_dir() + prom), "") << metrics;
-                  else
-                      std::cout << "SKIPPED the promtool check: promtool is not installed\n";
               }},
              {{"-s"}, [&](auto &s) { add_port(s, {.address = A}); }, 1, "nothing-to-do",
               "every adapter has the newest firmware already",
@@ -209,16 +200,21 @@ TEST(Control, EveryRunEndsWithItsResultDocument)
              {{"-u", "r.xml"}, {}, 2, "failed", "cannot read the report r.xml: No such file or directory"},
              // Refused before anything runs, in each mode that burns side by side.
              {{"-s"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"0\", not a positive whole number of burns at a time",
-              [](const json &, auto &, auto &s) { EXPECT_TRUE(s.tool_calls().empty()); }, "", {{"ROVAN_BURN_JOBS", "0"}}},
+              [](auto &, auto &, auto &s) { EXPECT_TRUE(s.tool_calls().empty()); }, "", {{"ROVAN_BURN_JOBS", "0"}}},
              {{"-u", "r.xml"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"2x\"", {}, "", {{"ROVAN_BURN_JOBS", "2x"}}},
              {{"-y"}, {}, 1, "fatal", "ROVAN_BURN_JOBS is \"\"", {}, "", {{"ROVAN_BURN_JOBS", ""}}},
-             // Every action of a report -d wrote: upgrade, rewrite, downgrade, and Nothing for a board without image.
+             // Every action of a report -d wrote, in address order: upgrade (before rewrite), rewrite (before
+             // downgrade), downgrade, and Nothing for a board without image.
              {{"-u", "nicdiscovery.xml"}, [&](auto &s) {
                   for (const auto &[address, version] : std::vector<std::pair<std::string, std::string>> {
-                           {A, v1}, {"0000:06:00.0", "16.35.2000"}, {"0000:07:00.0", "16.36.0"}})
+                           {A, "16.34.9000"}, {"0000:06:00.0", "16.35.2000"}, {"0000:07:00.0", "16.36.0"}})
                       add_port(s, {.address = address, .fw_version = version});
                   add_port(s, {.address = "0000:08:00.0", .psid = "MT_OTHER"});
+                  s.set_catalog({{}, {.rom = "16.34.9000", .fwFile = "fw-16.34.9000.bin"}}, true);
                   ASSERT_EQ(s.run({"-d"}).status, 0);
+                  const std::string report = s.read_package_file("nicdiscovery.xml");
+                  EXPECT_TRUE(std::regex_search(report, std::regex(R"(="upgrade"[\s\S]*="rewrite"[\s\S]*="downgrade")"
+                                                                   R"([\s\S]*="Nothing")"))) << report;
               }, 0, "ok", "", [](const json &doc, auto &, auto &) {
                   std::vector<std::string> decisions, outcomes;
                   for (const json &adapter : doc["adapters"]) {

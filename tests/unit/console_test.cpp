@@ -30,7 +30,6 @@ TEST(Prompt, AnswersOneInputInTurn)
     const std::string prompt = "Flash 100% of %s now?\n", question = prompt + " y/n/q (y):";
     const auto ask = [&run, &prompt] { return nfwu_yesno(run.ctx, prompt, answer::continue_all, "y"); };
     const auto logged = [] { return support::read_text("mstflint.log"); };
-    // The 24-character ctime form.
     const auto entry = [&](std::time_t t) { return "[INFO]      [" + std::string(std::ctime(&t), 24) + "] "; };
     const std::time_t before = std::time(nullptr);
     ::testing::internal::CaptureStdout();
@@ -55,8 +54,6 @@ TEST(Prompt, AnswersOneInputInTurn)
         EXPECT_EQ(ask(), code) << '"' << line << '"';
     EXPECT_EQ(ask(), y) << "one character and then the end of input is an answer, not Enter";
     log = logged();
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(ask(), q) << "the end of input quits, unlogged";
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), question + "Unknown input problem!\nQuit...\n");
+    EXPECT_EQ(ask(), q) << "the end of input quits, unlogged (what it shows: UpgradeRun's whole runs)";
     EXPECT_EQ(logged(), log);
 }

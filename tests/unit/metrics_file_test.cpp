@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,31 +9,15 @@
 #include "output_checks.h"
 #include "platform/boot_time.h"
 #include "report/metrics_file.h"
-#include "sim_server.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-struct scratch_dir {
-    scratch_dir() { path = mkdtemp(path.data()); }
-    ~scratch_dir() { fs::remove_all(path); }
-    std::string path = (fs::temp_directory_path() / "rovan-metrics-XXXXXX").string();
-};
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-} // namespace
 
 // Label values a flash tool could print (quotes, backslashes, line ends, bytes that are not UTF-8), the latest
 // end of each burned address with the outcome of a burn just recorded, and a reboot owed to a burn since boot.
 TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
 {
-    scratch_dir dir;
+    const support::scratch_dir dir;
     const std::string history_path = dir.path + "/history.jsonl";
     std::ofstream(history_path)
         << R"({"event":"burn-end","time":"2024-03-01T10:00:00Z","address":"0000:05:00.0","outcome":"success"})" "\n"
@@ -52,13 +34,7 @@ TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
                       .queried = 2, .unqueried = 1, .run_time = 1796680870, .run_status = 2, .boot_time = boot};
     const std::string text = metrics_text(in, history.ends());
     const std::string written_end = std::to_string(static_cast<long long>(std::time(nullptr)));
-    std::string samples;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = text.find('\n', at);
-        if (text[at] != '#')
-            samples += text.substr(at, end - at + 1);
-    }
-    EXPECT_EQ(samples,
+    EXPECT_EQ(std::regex_replace(text, std::regex("#[^\n]*\n"), ""),
               "rovan_adapter_info{address=\"0000:05:00.0\",psid=\"MT_\\\"odd\\\\\",installed=\"16.35.1000\\n\"} 1\n"
               "rovan_adapter_info{address=\"0000:06:00.0\",psid=\"MT_\uFFFD\",installed=\"16.35.2000\"} 1\n"
               "rovan_adapter_update_available{address=\"0000:05:00.0\",psid=\"MT_\\\"odd\\\\\",installed=\"16.35.1000"
@@ -75,8 +51,8 @@ TEST(MetricsFile, ShowsTheAdaptersAndTheBurnHistory)
 
     if (!checks::installed("promtool"))
         GTEST_SKIP() << "SKIPPED the promtool check: promtool (Debian's prometheus) is not installed";
-    const checks::scratch_file file(text, ".prom");
-    EXPECT_EQ(checks::metrics_errors(file.path), "") << text;
+    std::ofstream(dir.path + "/rovan.prom") << text;
+    EXPECT_EQ(checks::metrics_errors(dir.path + "/rovan.prom"), "") << text;
 }
 
 // The boot time, from the simulated server's /proc/stat as rovan-sim reads it; a line it cannot read gives none.
@@ -94,14 +70,14 @@ TEST(MetricsFile, BootTimeComesFromProcStat)
 // The file is replaced whole with its own mode; a write that fails leaves the earlier file and no temporary one.
 TEST(MetricsFile, ReplacesTheFileAtomically)
 {
-    scratch_dir dir;
+    const support::scratch_dir dir;
     const std::string path = dir.path + "/rovan.prom";
     const metrics_input in {.adapters = {{"0000:05:00.0", "MT_0000000080", "16.35.1000", "16.35.2000", true}}};
     const mode_t umask_before = umask(077);
     const std::optional<std::string> written = write_metrics_file(path, in, burn_history());
     umask(umask_before);
     ASSERT_EQ(written, std::nullopt);
-    const std::string old = read_text(path);
+    const std::string old = support::read_text(path);
     EXPECT_EQ(old, metrics_text(in, {}));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644)) << "node_exporter's user must read it";
 
@@ -116,7 +92,7 @@ TEST(MetricsFile, ReplacesTheFileAtomically)
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, handler);
     EXPECT_EQ(failed, "cannot write " + path + ": File too large");
-    EXPECT_EQ(read_text(path), old);
+    EXPECT_EQ(support::read_text(path), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1) << "a temporary file was left";
 }
 
@@ -131,7 +107,7 @@ TEST(Deploy, TimerUnitsAndAlertRulesPassTheirCheckers)
         checks::run_program({"promtool", "check", "rules", deploy + "/prometheus/rovan-alerts.yml"});
     EXPECT_EQ(rules.status, 0) << rules.output;
 
-    scratch_dir root;
+    const support::scratch_dir root;
     fs::create_directories(root.path + "/etc/systemd/system");
     fs::create_directories(root.path + "/usr/lib/systemd");
     fs::copy("/usr/lib/systemd/system", root.path + "/usr/lib/systemd/system",

@@ -17,12 +17,7 @@
 namespace {
 process_request shell(const std::string &script, const std::string &path = "sh") // "sh" is found in PATH
 {
-    process_request request;
-    request.path = path;
-    request.argv = {"sh", "-c", script};
-    request.out.to = output_sink::kind::capture;
-    request.err_to_out = true;
-    return request;
+    return {.path = path, .argv = {"sh", "-c", script}, .out = {.to = output_sink::kind::capture}, .err_to_out = true};
 }
 } // namespace
 
