@@ -4,7 +4,6 @@
 
 #include "checks.h"
 #include "core/pci_address.h"
-#include "support.h"
 
 namespace {
 
@@ -24,8 +23,12 @@ std::vector<unsigned long> fields_of(const std::string &text)
     return fields;
 }
 
-check_result check_accepted(const std::string &text)
+} // namespace
+
+// The input is an address text.
+check_result check_bus_address(std::string_view input)
 {
+    const std::string text(input);
     const std::optional<pci_address> address = pci_address::parse(text);
     if (!address)
         return std::nullopt;
@@ -42,19 +45,4 @@ check_result check_accepted(const std::string &text)
         pci_address::parse(join_bus_address(items.busnumber, items.devicenumber, items.funcnumber)) != address)
         return "the address of " + printable(text) + " does not read back from " + address->text();
     return std::nullopt;
-}
-
-} // namespace
-
-// The input is an address text; with two line ends in it, also a report's bus, device and function items.
-check_result check_bus_address(std::string_view input)
-{
-    const std::string text(input);
-    if (check_result failed = check_accepted(text))
-        return failed;
-    const size_t first = text.find('\n'), second = text.find('\n', first + 1);
-    if (second == std::string::npos || text.find('\n', second + 1) != std::string::npos)
-        return std::nullopt;
-    return check_accepted(join_bus_address(text.substr(0, first), text.substr(first + 1, second - first - 1),
-                                           text.substr(second + 1)));
 }

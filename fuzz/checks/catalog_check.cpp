@@ -6,7 +6,6 @@
 
 #include "checks.h"
 #include "discovery/catalog.h"
-#include "support.h"
 
 namespace {
 

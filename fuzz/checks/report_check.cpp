@@ -7,7 +7,6 @@
 #include "core/pci_address.h"
 #include "fake_tools.h"
 #include "report/report_reader.h"
-#include "support.h"
 
 namespace {
 

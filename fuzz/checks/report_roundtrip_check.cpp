@@ -6,7 +6,6 @@
 #include "core/pci_address.h"
 #include "report/report_reader.h"
 #include "report/report_writer.h"
-#include "support.h"
 
 namespace {
 
@@ -101,30 +100,26 @@ nic_info take_port(byte_source &in)
 check_result compare(const nic_info &port, const report_device &device)
 {
     const nic_info &rec = device.rec;
-    // What the reader must give back for a written value.
-    const auto read_back = [](const opt_text &value) { return xml_carriable(value.value_or("")); };
-    const auto differs = [](const char *item, const std::string &wrote, const opt_text &read) {
-        return std::string(item) + " written as " + printable(wrote) + " reads back as " +
-               printable(read.value_or("(none)"));
-    };
-    if (rec.pinterfacename != read_back(port.pinterfacename))
-        return differs("device_id", read_back(port.pinterfacename), rec.pinterfacename);
+    // Each text as written and as read back, which must be what XML can carry of it.
+    const std::tuple<const char *, opt_text, opt_text> texts[] = {
+        {"device_id", port.pinterfacename, rec.pinterfacename}, {"macaddress", port.pcurrent_mac, rec.pcurrent_mac},
+        {"slotnumber", port.pPort, rec.pPort}, {"firmware_id", port.psid, device.firmware_id}};
+    for (const auto &[item, wrote, read] : texts) {
+        if (read != xml_carriable(wrote.value_or("")))
+            return std::string(item) + " written as " + printable(xml_carriable(wrote.value_or(""))) +
+                   " reads back as " + printable(read.value_or("(none)"));
+    }
     if (std::tie(rec.ven_id, rec.dev_id, rec.sub_ven_id, rec.sub_dev_id) !=
         std::tie(port.ven_id, port.dev_id, port.sub_ven_id, port.sub_dev_id))
         return "the PCI IDs do not read back";
-    if (rec.pcurrent_mac != read_back(port.pcurrent_mac))
-        return differs("macaddress", read_back(port.pcurrent_mac), rec.pcurrent_mac);
-    if (rec.pPort != read_back(port.pPort))
-        return differs("slotnumber", read_back(port.pPort), rec.pPort);
-    if (device.firmware_id != read_back(port.psid))
-        return differs("firmware_id", read_back(port.psid), device.firmware_id);
     if (!rec.has(nic_complete) || rec.current != port.current)
         return "the installed version does not read back";
     // Every action but "Nothing" asks for a burn, and "Nothing" is written only for a board without images.
     if (rec.has(nic_flash_requested) == port.images.empty())
         return "the action does not read back as the images ask";
     if (rec.address != port.address || (port.address && rec.pbus_info != port.address->text()))
-        return differs("bus address", port.address ? port.address->text() : "(none)", rec.pbus_info);
+        return "the bus address " + (port.address ? port.address->text() : "(none)") + " reads back as " +
+               printable(rec.pbus_info.value_or("(none)"));
     return std::nullopt;
 }
 

@@ -1,8 +1,7 @@
 // The scratch directory of the checks and the printing of inputs.
-#include "support.h"
+#include "checks.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -11,17 +10,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The catalog the report check's update reads: the demo's boards, a code-named image and an entry without a file.
-const char *const k_scratch_catalog = R"(<?xml version="1.0" encoding="UTF-8"?>
-<NICFWData>
-  <NIC name="ConnectX-5 EN" venid="15B3" devid="1017" subvenid="15B3" PSID="MT_0000000080" subdevid="0007" rom="16.9.1000" fwFile="fw-ConnectX5-16.9.1000.bin"/>
-  <NIC name="ConnectX-5 EN" venid="15B3" devid="1017" subvenid="15B3" PSID="MT_0000000080" subdevid="0007" rom="16.35.2000" fwFile="fw-ConnectX5-16.35.2000.bin"/>
-  <NIC name="ConnectX-4 Lx EN" venid="15B3" devid="1015" subvenid="15B3" PSID="MT_2420110034" subdevid="0003" rom="14.32.1010" fwFile="fw-ConnectX4Lx-14.32.1010.bin"/>
-  <NIC name="ConnectX-6 Dx" venid="15B3" devid="101D" subvenid="15B3" PSID="MT_0000000436" subdevid="0016" rom="22.36.1010" fwFile="Tamaro-CX6"/>
-  <NIC name="ConnectX-6" venid="15B3" devid="101B" subvenid="15B3" PSID="MT_0000000222" subdevid="0006" rom="20.36.1010" fwFile="n/a"/>
-</NICFWData>
-)";
 
 struct scratch_owner {
     fs::path dir;
@@ -38,8 +26,8 @@ struct scratch_owner {
         dir = name;
         fs::create_directories(dir / "nic_fw");
         fs::create_directories(dir / "tmp");
-        std::ofstream(dir / "nic_fw/NICFWData.xml") << k_scratch_catalog;
-        fs::create_symlink("/dev/null", dir / "mstflint.log");
+        // The catalog seed package.xml is also the catalog of the report check's update.
+        fs::copy_file(fs::path(ROVAN_FUZZ_DIR) / "corpus/catalog/package.xml", dir / "nic_fw/NICFWData.xml");
         setenv("ROVAN_SYSROOT", name.c_str(), 1);
     }
     ~scratch_owner()
