@@ -1,5 +1,4 @@
 // Bus addresses: what the parser lets through to a command line is a PCI address and nothing else.
-#include <cctype>
 #include <vector>
 
 #include "checks.h"
@@ -11,12 +10,9 @@ namespace {
 std::vector<unsigned long> fields_of(const std::string &text)
 {
     std::vector<unsigned long> fields;
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == ':' || text[i] == '.') {
-            fields.push_back(std::stoul(text.substr(start, i - start), nullptr, 16));
-            start = i + 1;
-        }
+    for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+        end = text.find_first_of(":.", start);
+        fields.push_back(std::stoul(text.substr(start, end - start), nullptr, 16));
     }
     if (fields.size() == 3)
         fields.insert(fields.begin(), 0);
@@ -32,10 +28,8 @@ check_result check_bus_address(std::string_view input)
     const std::optional<pci_address> address = pci_address::parse(text);
     if (!address)
         return std::nullopt;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.')
-            return "the parser accepted " + printable(text) + ", which holds more than hexadecimal digits, ':' and '.'";
-    }
+    if (text.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        return "the parser accepted " + printable(text) + ", which holds more than hexadecimal digits, ':' and '.'";
     const std::vector<unsigned long> fields {address->domain, address->bus, address->slot, address->function};
     if (fields_of(text) != fields || address->domain > 0x7fffffff || address->function > 7)
         return "the parser read " + printable(text) + " as " + address->text();

@@ -10,16 +10,15 @@
 
 namespace {
 
-// What reached the stand-ins for the outside programs: the device argument of each burn,
-// the address of each getmlnxinfo run, any other program.
+// What reached the stand-ins for the outside programs: the device argument of each burn, the address
+// handed to each run of the flash tool or getmlnxinfo, any other program.
 struct tool_calls {
-    std::vector<std::string> burned, resolved, other;
+    std::vector<std::string> burned, handed, other;
 };
 
 // Runs -u over the report at path in the scratch directory, as rovan works in its package directory. Every
-// device answers as a live board of the corpus reports would (MT_0000000080 at the catalog's newest
-// version), so that a device naming that board passes its check, is burned and verified; getmlnxinfo names
-// an image. The fuzzer's relative paths need the old directory back.
+// device answers as the corpus reports' live board (MT_0000000080 at the catalog's newest version): one that
+// names it is checked, burned and verified. getmlnxinfo names an image. The fuzzer needs its directory back.
 int run_update(const std::string &path, tool_calls &calls)
 {
     test_run run;
@@ -27,17 +26,18 @@ int run_update(const std::string &path, tool_calls &calls)
     run.opts.report_path = path;
     run.tools.on_run = [&](const std::vector<std::string> &argv) {
         if (argv.size() == 3 && argv[0] == "./getmlnxinfo" && argv[1] == "imgfile") {
-            calls.resolved.push_back(argv[2]);
+            calls.handed.push_back(argv[2]);
             return fake_program {.out = "srv#fw-resolved.bin\n"};
         }
+        const auto d = std::ranges::find(argv, "-d");
+        calls.handed.push_back(d != argv.end() && d + 1 != argv.end() ? *(d + 1) : "(none)");
         if (argv.back() == "q")
             return fake_program {.out = "FW Version:            16.35.2000\nPSID:                  MT_0000000080\n"};
         if (argv.back() != "b") {
             calls.other.push_back(argv.front());
             return fake_program {.status = 1};
         }
-        const auto d = std::ranges::find(argv, "-d");
-        calls.burned.push_back(d != argv.end() && d + 1 != argv.end() ? *(d + 1) : "(none)");
+        calls.burned.push_back(calls.handed.back());
         return fake_program {};
     };
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -62,19 +62,15 @@ check_result check_report(std::string_view input)
         return "the update ended with status " + std::to_string(status);
     if (!calls.other.empty())
         return "the update ran " + printable(calls.other.front());
-    if (!devices && (status != 2 || !calls.burned.empty() || !calls.resolved.empty()))
-        return "a report the reader refuses was acted on";
     if (!devices)
-        return std::nullopt;
+        return status == 2 && calls.handed.empty() ? check_result() : "a report the reader refuses was acted on";
     if (status == 0 && devices->empty())
         return "a report without devices ended with status 0";
     // The bus_address target holds pci_address::parse to an independent reading of the form, so it
     // can judge here what reached a command line.
-    for (const std::vector<std::string> *addresses : {&calls.burned, &calls.resolved}) {
-        for (const std::string &address : *addresses) {
-            if (!pci_address::parse(address))
-                return "the flash tool or getmlnxinfo was handed " + printable(address);
-        }
+    for (const std::string &address : calls.handed) {
+        if (!pci_address::parse(address))
+            return "the flash tool or getmlnxinfo was handed " + printable(address);
     }
     // Burns follow the report's order, one at most per device that asked; with status 0, one for each.
     auto next = devices->begin();

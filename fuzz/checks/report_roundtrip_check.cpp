@@ -60,10 +60,10 @@ struct byte_source {
     }
 };
 
-// One port: a shape byte says which texts it has and how many images. Values from the flash tool and
-// sysfs (device_id, macaddress, firmware_id) reach the writer raw: it writes "?" for each byte XML
-// cannot carry. The others never hold such bytes where rovan takes them (a bus address it printed,
-// catalog texts libxml2 parsed), so they are made carriable first.
+// One port: a shape byte says which texts it has and how many images. Values from the flash tool and sysfs
+// (device_id, macaddress, firmware_id) reach the writer raw, which writes "?" for each byte XML cannot carry;
+// the others never hold such bytes where rovan takes them (a bus address it printed, catalog texts libxml2
+// parsed), so they are made carriable first.
 nic_info take_port(byte_source &in)
 {
     const uint32_t shape = in.number(1);
@@ -76,10 +76,8 @@ nic_info take_port(byte_source &in)
         nic.set_address({in.number(2), static_cast<uint8_t>(in.number(1)), static_cast<uint8_t>(in.number(1) & 0x1f),
                          static_cast<uint8_t>(in.number(1) & 7)});
     nic.pinterfacename = shape & 0x04 ? in.text() : nic.pbus_info;
-    nic.ven_id = static_cast<int32_t>(in.number(2));
-    nic.dev_id = static_cast<int32_t>(in.number(2));
-    nic.sub_ven_id = static_cast<int32_t>(in.number(2));
-    nic.sub_dev_id = static_cast<int32_t>(in.number(2));
+    for (int32_t nic_info::*id : {&nic_info::ven_id, &nic_info::dev_id, &nic_info::sub_ven_id, &nic_info::sub_dev_id})
+        nic.*id = static_cast<int32_t>(in.number(2));
     if (shape & 0x08)
         nic.pcurrent_mac = in.text();
     if (shape & 0x10)

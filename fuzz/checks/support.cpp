@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include "core/event_log.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -15,11 +17,8 @@ struct scratch_owner {
     fs::path dir;
     scratch_owner()
     {
-        // tmpfs where there is one: the report's save syncs to disk once per input.
-        std::error_code ec;
-        const fs::path base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0
-                                  ? fs::path("/dev/shm")
-                                  : fs::temp_directory_path();
+        // tmpfs where there is one: the report written for the round trip is synced once per input.
+        const fs::path base = access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
         std::string name = (base / "rovan-fuzz-XXXXXX").string();
         if (!mkdtemp(name.data()))
             throw std::runtime_error("no scratch directory under " + base.string());
@@ -47,14 +46,5 @@ const fs::path &scratch_dir()
 
 std::string printable(std::string_view text)
 {
-    constexpr const char *hex = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '"' && c != '\\')
-            out += c;
-        else
-            out += std::string("\\x") + hex[u >> 4] + hex[u & 15];
-    }
-    return out + "\"";
+    return "\"" + log_value(std::string(text)) + "\"";
 }
