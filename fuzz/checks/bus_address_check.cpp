@@ -1,10 +1,8 @@
 // Bus addresses: what the parser lets through to a command line is a PCI address and nothing else.
-#include <cctype>
 #include <vector>
 
 #include "checks.h"
 #include "core/pci_address.h"
-#include "support.h"
 
 namespace {
 
@@ -12,27 +10,26 @@ namespace {
 std::vector<unsigned long> fields_of(const std::string &text)
 {
     std::vector<unsigned long> fields;
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == ':' || text[i] == '.') {
-            fields.push_back(std::stoul(text.substr(start, i - start), nullptr, 16));
-            start = i + 1;
-        }
+    for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+        end = text.find_first_of(":.", start);
+        fields.push_back(std::stoul(text.substr(start, end - start), nullptr, 16));
     }
     if (fields.size() == 3)
         fields.insert(fields.begin(), 0);
     return fields;
 }
 
-check_result check_accepted(const std::string &text)
+} // namespace
+
+// The input is an address text.
+check_result check_bus_address(std::string_view input)
 {
+    const std::string text(input);
     const std::optional<pci_address> address = pci_address::parse(text);
     if (!address)
         return std::nullopt;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.')
-            return "the parser accepted " + printable(text) + ", which holds more than hexadecimal digits, ':' and '.'";
-    }
+    if (text.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        return "the parser accepted " + printable(text) + ", which holds more than hexadecimal digits, ':' and '.'";
     const std::vector<unsigned long> fields {address->domain, address->bus, address->slot, address->function};
     if (fields_of(text) != fields || address->domain > 0x7fffffff || address->function > 7)
         return "the parser read " + printable(text) + " as " + address->text();
@@ -42,19 +39,4 @@ check_result check_accepted(const std::string &text)
         pci_address::parse(join_bus_address(items.busnumber, items.devicenumber, items.funcnumber)) != address)
         return "the address of " + printable(text) + " does not read back from " + address->text();
     return std::nullopt;
-}
-
-} // namespace
-
-// The input is an address text; with two line ends in it, also a report's bus, device and function items.
-check_result check_bus_address(std::string_view input)
-{
-    const std::string text(input);
-    if (check_result failed = check_accepted(text))
-        return failed;
-    const size_t first = text.find('\n'), second = text.find('\n', first + 1);
-    if (second == std::string::npos || text.find('\n', second + 1) != std::string::npos)
-        return std::nullopt;
-    return check_accepted(join_bus_address(text.substr(0, first), text.substr(first + 1, second - first - 1),
-                                           text.substr(second + 1)));
 }

@@ -1,23 +1,19 @@
 // The catalog: every entry a lookup returns belongs to the board it was asked for; a catalog cut short gives none.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <tuple>
 
 #include "checks.h"
 #include "discovery/catalog.h"
-#include "support.h"
+#include "platform/text.h"
 
 namespace {
 
-// The boards looked up, as adapters report them.
-struct board {
-    int32_t ven, dev, sub_ven, sub_dev;
-    const char *psid;
-};
-constexpr board k_boards[] = {{0x15B3, 0x1017, 0x15B3, 0x0007, "MT_0000000080"},
-                              {0x15B3, 0x1015, 0x15B3, 0x0003, "MT_2420110034"},
-                              {0x15B3, 0x101D, 0x15B3, 0x0016, "MT_0000000436"}};
+// The boards looked up, as adapters report them: vendor, device, subsystem vendor and device IDs, PSID.
+constexpr std::tuple<int32_t, int32_t, int32_t, int32_t, const char *> k_boards[] = {
+    {0x15B3, 0x1017, 0x15B3, 0x0007, "MT_0000000080"},
+    {0x15B3, 0x1015, 0x15B3, 0x0003, "MT_2420110034"},
+    {0x15B3, 0x101D, 0x15B3, 0x0016, "MT_0000000436"}};
 
 auto fields(const XMLFW_INFO &e)
 {
@@ -38,9 +34,8 @@ bool read_byte_for_byte(std::string_view text)
         if (pos == std::string_view::npos || text[pos] != '=')
             return false;
         pos = text.find_first_not_of(blanks, pos + 1);
-        std::string value(text.substr(std::min(pos, text.size()), 7));
-        std::ranges::transform(value, value.begin(), [](unsigned char c) { return std::toupper(c); });
-        if (value != "\"UTF-8\"" && value != "'UTF-8'")
+        const std::string value(text.substr(std::min(pos, text.size()), 7));
+        if (!equals_nocase(value, "\"UTF-8\"") && !equals_nocase(value, "'UTF-8'"))
             return false;
     }
     return true;
@@ -52,39 +47,35 @@ bool read_byte_for_byte(std::string_view text)
 check_result check_catalog(std::string_view input)
 {
     const std::optional<parsed_catalog> read = parse_catalog(std::string(input));
-    // A catalog is well-formed XML or none: cut before its last markup ends, it is refused.
-    const size_t last_end = input.rfind('>');
-    if (read && read_byte_for_byte(input) && last_end != std::string_view::npos &&
-        parse_catalog(std::string(input.substr(0, last_end))))
-        return "the catalog cut before its last '>' was read";
     if (!read)
         return std::nullopt;
-    const parsed_catalog &parsed = *read;
+    const bool as_they_stand = read_byte_for_byte(input);
+    // A catalog is well-formed XML or none: cut before its last markup ends, it is refused.
+    if (as_they_stand && parse_catalog(std::string(input.substr(0, input.rfind('>')))))
+        return "the catalog cut before its last '>' was read";
     // Each entry is accepted at a subdevid attribute, whose name the bytes then hold as it stands.
-    size_t entries_at_most = SIZE_MAX;
-    if (read_byte_for_byte(input)) {
-        entries_at_most = 0;
-        for (size_t at = input.find("subdevid"); at != std::string_view::npos; at = input.find("subdevid", at + 1))
-            ++entries_at_most;
-    }
-    for (const board &b : k_boards) {
+    size_t entries_at_most = as_they_stand ? 0 : SIZE_MAX;
+    for (size_t at = input.find("subdevid"); as_they_stand && at != std::string_view::npos;
+         at = input.find("subdevid", at + 1))
+        ++entries_at_most;
+    for (const auto &[ven, dev, sub_ven, sub_dev, psid] : k_boards) {
         nic_info nic;
-        nic.ven_id = b.ven, nic.dev_id = b.dev, nic.sub_ven_id = b.sub_ven, nic.sub_dev_id = b.sub_dev;
-        const std::string key = catalog_key(nic, b.psid);
-        const std::vector<XMLFW_INFO> found = match_catalog(parsed, key, nic);
+        nic.ven_id = ven, nic.dev_id = dev, nic.sub_ven_id = sub_ven, nic.sub_dev_id = sub_dev;
+        const std::string key = catalog_key(nic, psid);
+        const std::vector<XMLFW_INFO> found = match_catalog(*read, key, nic);
         // The index must answer as the rule walked attribute by attribute does.
-        if (!std::ranges::equal(found, walk_catalog(parsed, key, nic), {}, fields, fields))
+        if (!std::ranges::equal(found, walk_catalog(*read, key, nic), {}, fields, fields))
             return "the index and the walked rule disagree for " + key;
         if (found.size() > entries_at_most)
             return std::to_string(found.size()) + " entries for " + key + " from " + std::to_string(entries_at_most) +
                    " subdevid attributes";
         for (const XMLFW_INFO &e : found) {
             if (std::tie(e.pxmlVenId, e.pxmlDevId, e.pxmlSubVenId, e.pxmlSubDevId, e.pxmlPSID) !=
-                std::tuple(pci_id_text(b.ven), pci_id_text(b.dev), pci_id_text(b.sub_ven), pci_id_text(b.sub_dev),
-                           std::string(b.psid)))
-                return "an entry of venid " + printable(e.pxmlVenId.value_or("(none)")) + ", devid " +
-                       printable(e.pxmlDevId.value_or("(none)")) + ", PSID " +
-                       printable(e.pxmlPSID.value_or("(none)")) + " was returned for " + key;
+                std::tuple(pci_id_text(ven), pci_id_text(dev), pci_id_text(sub_ven), pci_id_text(sub_dev),
+                           std::string(psid)))
+                return "an entry of venid " + printable(e.pxmlVenId.value_or("")) + ", devid " +
+                       printable(e.pxmlDevId.value_or("")) + ", PSID " + printable(e.pxmlPSID.value_or("")) +
+                       " was returned for " + key;
         }
     }
     return std::nullopt;

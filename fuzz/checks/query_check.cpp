@@ -5,7 +5,6 @@
 #include "checks.h"
 #include "core/flash_tool.h"
 #include "platform/text.h"
-#include "support.h"
 
 // The first byte picks how the pipe splits the rest, the tool's whole output.
 check_result check_query(std::string_view input)

@@ -6,7 +6,6 @@
 #include "core/pci_address.h"
 #include "report/report_reader.h"
 #include "report/report_writer.h"
-#include "support.h"
 
 namespace {
 
@@ -61,10 +60,10 @@ struct byte_source {
     }
 };
 
-// One port: a shape byte says which texts it has and how many images. Values from the flash tool and
-// sysfs (device_id, macaddress, firmware_id) reach the writer raw: it writes "?" for each byte XML
-// cannot carry. The others never hold such bytes where rovan takes them (a bus address it printed,
-// catalog texts libxml2 parsed), so they are made carriable first.
+// One port: a shape byte says which texts it has and how many images. Values from the flash tool and sysfs
+// (device_id, macaddress, firmware_id) reach the writer raw, which writes "?" for each byte XML cannot carry;
+// the others never hold such bytes where rovan takes them (a bus address it printed, catalog texts libxml2
+// parsed), so they are made carriable first.
 nic_info take_port(byte_source &in)
 {
     const uint32_t shape = in.number(1);
@@ -77,10 +76,8 @@ nic_info take_port(byte_source &in)
         nic.set_address({in.number(2), static_cast<uint8_t>(in.number(1)), static_cast<uint8_t>(in.number(1) & 0x1f),
                          static_cast<uint8_t>(in.number(1) & 7)});
     nic.pinterfacename = shape & 0x04 ? in.text() : nic.pbus_info;
-    nic.ven_id = static_cast<int32_t>(in.number(2));
-    nic.dev_id = static_cast<int32_t>(in.number(2));
-    nic.sub_ven_id = static_cast<int32_t>(in.number(2));
-    nic.sub_dev_id = static_cast<int32_t>(in.number(2));
+    for (int32_t nic_info::*id : {&nic_info::ven_id, &nic_info::dev_id, &nic_info::sub_ven_id, &nic_info::sub_dev_id})
+        nic.*id = static_cast<int32_t>(in.number(2));
     if (shape & 0x08)
         nic.pcurrent_mac = in.text();
     if (shape & 0x10)
@@ -101,30 +98,26 @@ nic_info take_port(byte_source &in)
 check_result compare(const nic_info &port, const report_device &device)
 {
     const nic_info &rec = device.rec;
-    // What the reader must give back for a written value.
-    const auto read_back = [](const opt_text &value) { return xml_carriable(value.value_or("")); };
-    const auto differs = [](const char *item, const std::string &wrote, const opt_text &read) {
-        return std::string(item) + " written as " + printable(wrote) + " reads back as " +
-               printable(read.value_or("(none)"));
-    };
-    if (rec.pinterfacename != read_back(port.pinterfacename))
-        return differs("device_id", read_back(port.pinterfacename), rec.pinterfacename);
+    // Each text as written and as read back, which must be what XML can carry of it.
+    const std::tuple<const char *, opt_text, opt_text> texts[] = {
+        {"device_id", port.pinterfacename, rec.pinterfacename}, {"macaddress", port.pcurrent_mac, rec.pcurrent_mac},
+        {"slotnumber", port.pPort, rec.pPort}, {"firmware_id", port.psid, device.firmware_id}};
+    for (const auto &[item, wrote, read] : texts) {
+        if (read != xml_carriable(wrote.value_or("")))
+            return std::string(item) + " written as " + printable(xml_carriable(wrote.value_or(""))) +
+                   " reads back as " + printable(read.value_or("(none)"));
+    }
     if (std::tie(rec.ven_id, rec.dev_id, rec.sub_ven_id, rec.sub_dev_id) !=
         std::tie(port.ven_id, port.dev_id, port.sub_ven_id, port.sub_dev_id))
         return "the PCI IDs do not read back";
-    if (rec.pcurrent_mac != read_back(port.pcurrent_mac))
-        return differs("macaddress", read_back(port.pcurrent_mac), rec.pcurrent_mac);
-    if (rec.pPort != read_back(port.pPort))
-        return differs("slotnumber", read_back(port.pPort), rec.pPort);
-    if (device.firmware_id != read_back(port.psid))
-        return differs("firmware_id", read_back(port.psid), device.firmware_id);
     if (!rec.has(nic_complete) || rec.current != port.current)
         return "the installed version does not read back";
     // Every action but "Nothing" asks for a burn, and "Nothing" is written only for a board without images.
     if (rec.has(nic_flash_requested) == port.images.empty())
         return "the action does not read back as the images ask";
     if (rec.address != port.address || (port.address && rec.pbus_info != port.address->text()))
-        return differs("bus address", port.address ? port.address->text() : "(none)", rec.pbus_info);
+        return "the bus address " + (port.address ? port.address->text() : "(none)") + " reads back as " +
+               printable(rec.pbus_info.value_or("(none)"));
     return std::nullopt;
 }
 
