@@ -54,6 +54,8 @@ TEST(Prompt, AnswersOneInputInTurn)
         EXPECT_EQ(ask(), code) << '"' << line << '"';
     EXPECT_EQ(ask(), y) << "one character and then the end of input is an answer, not Enter";
     log = logged();
-    EXPECT_EQ(ask(), q) << "the end of input quits, unlogged (what it shows: UpgradeRun's whole runs)";
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ask(), q) << "the end of input quits, unlogged";
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), question + "Unknown input problem!\nQuit...\n");
     EXPECT_EQ(logged(), log);
 }
