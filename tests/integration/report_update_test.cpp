@@ -191,8 +191,10 @@ TEST(DiscoveryReport, HoldsEachCompletePortValueForValueAndIsReplacedWholeOrNotA
     server.add_port({.address = "0000:04:00.1", .psid = "MT_&<\"'>\x1b[1m\x01", .base_mac = "b8\xc3"},
                     {.device = 0x1015, .subsystem_device = 0x00af, .netif = "ib\xff"});
     server.add_port({.address = "0000:05:00.0", .fw_version = "2.40.7000", .base_mac = "b8c1"});
-    umask(027);
-    ASSERT_EQ(server.run({"-d"}).status, 0) << server.log();
+    const mode_t mask = umask(027); // the run inherits it; the test's later files keep the one it had
+    const int status = server.run({"-d"}).status;
+    umask(mask);
+    ASSERT_EQ(status, 0) << server.log();
     const std::string report = dir + "/nicdiscovery.xml", whole = server.read_package_file("nicdiscovery.xml");
     EXPECT_EQ(std::system(("xmllint --noout --schema '" ROVAN_SOURCE_DIR "/docs/discovery-report.xsd' '" + report +
                            "'").c_str()), 0);
